@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Installs everything the builds and tests need on a Debian 12 machine (run as root).
+# Idempotent: a second run checks and returns quickly.
+set -euo pipefail
+
+CACHE="${VANTOREL_DEPS:-/var/cache/vantorel-deps}"
+
+APT_PACKAGES=(
+  build-essential cmake ninja-build pkg-config python3 git
+  gcc-multilib g++-multilib
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  nasm qemu-user wine64 xvfb xauth x11-utils imagemagick
+  googletest libgtest-dev libbenchmark-dev
+  libjpeg62-turbo-dev libsndfile1-dev
+  libcli11-dev nlohmann-json3-dev libstb-dev
+  python3-pil fonts-dejavu-core
+  valgrind
+  lsp-plugins-vst dpf-plugins-vst zam-plugins
+)
+APT_I386=(libc6-dev:i386 libjpeg62-turbo-dev:i386 libsndfile1-dev:i386)
+
+missing=()
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  NEED_UPDATE=1
+fi
+for p in "${APT_PACKAGES[@]}" "${APT_I386[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ] || [ -n "${NEED_UPDATE:-}" ]; then
+  echo "deps: installing ${missing[*]}" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# MinGW builds of libjpeg-turbo and libsndfile, from Debian's own source packages.
+build_mingw() { # $1 triple  $2 name
+  local triple=$1 name=$2 prefix="$CACHE/$1"
+  [ -f "$prefix/.${name}.done" ] && return 0
+  mkdir -p "$CACHE/src" "$prefix"
+  if ! ls "$CACHE/src/${name}"_*.orig.tar.* >/dev/null 2>&1; then
+    if ! grep -rqs 'deb-src' /etc/apt/sources.list.d/ /etc/apt/sources.list; then
+      local signed
+      signed=$(grep -h '^Signed-By:' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -1 | cut -d' ' -f2-)
+      cat > /etc/apt/sources.list.d/vantorel-src.sources <<SRC
+Types: deb-src
+URIs: $(grep -h '^URIs:' /etc/apt/sources.list.d/debian.sources | head -1 | cut -d' ' -f2-)
+Suites: bookworm
+Components: main
+${signed:+Signed-By: $signed}
+SRC
+      apt-get update -qq
+    fi
+    (cd "$CACHE/src" && apt-get source --download-only -qq "$name" >/dev/null)
+  fi
+  local tarball work
+  tarball=$(ls "$CACHE/src/${name}"_*.orig.tar.* | head -1)
+  work=$(mktemp -d)
+  tar -xf "$tarball" -C "$work"
+  local srcdir
+  srcdir=$(find "$work" -mindepth 1 -maxdepth 1 -type d | head -1)
+  local proc=x86_64; [ "$triple" = i686-w64-mingw32 ] && proc=i686
+  local common=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_SYSTEM_PROCESSOR=$proc
+                -DCMAKE_C_COMPILER=$triple-gcc-posix -DCMAKE_CXX_COMPILER=$triple-g++-posix
+                -DCMAKE_RC_COMPILER=$triple-windres -DCMAKE_INSTALL_PREFIX="$prefix"
+                -DCMAKE_FIND_ROOT_PATH="$prefix" -DCMAKE_POSITION_INDEPENDENT_CODE=ON)
+  case $name in
+    libjpeg-turbo) cmake -S "$srcdir" -B "$work/b" "${common[@]}" -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF >/dev/null ;;
+    libsndfile) cmake -S "$srcdir" -B "$work/b" "${common[@]}" -DBUILD_SHARED_LIBS=OFF -DENABLE_EXTERNAL_LIBS=OFF \
+                  -DENABLE_MPEG=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF \
+                  -DENABLE_CPACK=OFF -DINSTALL_MANPAGES=OFF >/dev/null ;;
+  esac
+  cmake --build "$work/b" >/dev/null
+  cmake --install "$work/b" >/dev/null
+  rm -rf "$work"
+  touch "$prefix/.${name}.done"
+  echo "deps: built $name for $triple" >&2
+}
+for t in i686-w64-mingw32 x86_64-w64-mingw32; do
+  build_mingw "$t" libjpeg-turbo
+  build_mingw "$t" libsndfile
+done

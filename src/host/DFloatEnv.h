@@ -1,0 +1,49 @@
+// Every call from the host runs in a floating-point state of our own:
+// round to nearest, all exceptions masked, denormals flushed (so denormal
+// input costs no time), x87 at its default precision on 32-bit builds. The
+// caller's state is restored on the way out, so results never depend on the
+// thread the host calls us from.
+#pragma once
+
+#include <cstdint>
+
+#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+#include <xmmintrin.h>
+#define VANTOREL_X86 1
+#endif
+
+class FloatEnvGuard {
+ public:
+  static constexpr unsigned kAudioMxcsr = 0x1F80u | 0x8000u | 0x0040u;  // masked, nearest, FTZ, DAZ
+  static constexpr uint16_t kX87Control = 0x037F;                        // masked, 64-bit, nearest
+
+  FloatEnvGuard() {
+#ifdef VANTOREL_X86
+    saved_mxcsr_ = _mm_getcsr();
+    _mm_setcsr(kAudioMxcsr);
+#endif
+#if defined(__i386__)
+    __asm__ volatile("fnstcw %0" : "=m"(saved_x87_));
+    const uint16_t cw = kX87Control;
+    __asm__ volatile("fldcw %0" : : "m"(cw));
+#endif
+  }
+  ~FloatEnvGuard() {
+#if defined(__i386__)
+    __asm__ volatile("fldcw %0" : : "m"(saved_x87_));
+#endif
+#ifdef VANTOREL_X86
+    _mm_setcsr(saved_mxcsr_);
+#endif
+  }
+  FloatEnvGuard(const FloatEnvGuard&) = delete;
+  FloatEnvGuard& operator=(const FloatEnvGuard&) = delete;
+
+ private:
+#ifdef VANTOREL_X86
+  unsigned saved_mxcsr_ = 0;
+#endif
+#if defined(__i386__)
+  uint16_t saved_x87_ = 0;
+#endif
+};

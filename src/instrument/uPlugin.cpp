@@ -1,0 +1,357 @@
+#include "instrument/uPlugin.h"
+
+#include <cstring>
+#include <new>
+
+#include "editor/APluginEditor.h"
+#include "host/DFloatEnv.h"
+#include "instrument/uNoteTable.h"
+
+namespace {
+
+constexpr float kDefaultSpeed = 64.0f / 127.0f;  // bit pattern 0x3F010204
+constexpr float kQuiet = 0.0005f;
+constexpr int kQuietCount = 3;
+constexpr double kLoopLengthOffset = 0.001;
+constexpr const char* kParamNames[APlugin::kNumParams] = {"Buff Size", "Volume", "Read Through Speed"};
+
+constexpr std::memory_order relaxed = std::memory_order_relaxed;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+APluginProgram::APluginProgram() : buffSize(1.0f), volume(0.0f), readThroughSpeed(kDefaultSpeed) {
+  setName("Init");
+}
+
+void APluginProgram::setName(const char* text) {
+  int n = 0;
+  if (text)
+    for (; n < kNameSize - 1 && text[n] != '\0'; ++n) name[n].store(text[n], relaxed);
+  for (; n < kNameSize; ++n) name[n].store('\0', relaxed);
+}
+
+void APluginProgram::getName(char* dst, int capacity) const {
+  if (!dst || capacity <= 0) return;
+  int n = 0;
+  for (; n < capacity - 1 && n < kNameSize - 1; ++n) {
+    const char c = name[n].load(relaxed);
+    if (c == '\0') break;
+    dst[n] = c;
+  }
+  dst[n] = '\0';
+}
+
+// ---------------------------------------------------------------------------
+
+APlugin::APlugin(audioMasterCallback audioMaster)
+    : AudioEffectX(audioMaster, kNumPrograms, kNumParams),
+      controllerValue(0.0f),
+      buffSize(1.0f),
+      volume(0.0f),
+      readThroughSpeed(kDefaultSpeed),
+      editorClosed(false),
+      sampleBuffer(nullptr),
+      writeIndex(0),
+      readPosition(0.0),
+      readIncrement(0.0),
+      loopMode(0),
+      loopStartFound(0),
+      loopStart(0),
+      loopEnd(0),
+      noteSpeed(kDefaultSpeed),
+      programs(nullptr) {
+  programs = new (std::nothrow) APluginProgram;
+  if (!programs) return;
+  APluginEditor* bridge = new (std::nothrow) APluginEditor(this);
+  if (!bridge) return;
+  setEditor(bridge);
+  suspend();
+  buffSize.store(1.0f, relaxed);
+  volume.store(0.0f, relaxed);
+  readThroughSpeed.store(1.0f, relaxed);
+  hasVu(false);
+  setNumInputs(2);
+  setNumOutputs(2);
+  canMono(false);
+  canProcessReplacing(true);
+  isSynth(false);
+  setUniqueID(fourCharCode('K', 'V', '4', '2'));
+  // Cleared, so a loop over never-recorded indices plays silence.
+  sampleBuffer = new (std::nothrow) float[kBufferLength]();
+  if (!sampleBuffer) return;
+  writeIndex = 0;
+  readPosition = 0.0;
+  loopStart = 0;
+  loopEnd = 0;
+  noteSpeed.store(kDefaultSpeed, relaxed);
+  programs->setName("The Only Preset");
+  curProgram = 0;
+  setProgram(0);
+  // Asked into zeroed room for any host's answer; the texts are not used.
+  char hostText[256] = {};
+  getHostVendorString(hostText);
+  std::memset(hostText, 0, sizeof hostText);
+  getHostProductString(hostText);
+}
+
+APlugin::~APlugin() {
+  // The editor goes first: it still reads the instrument while it closes.
+  delete editor;
+  setEditor(nullptr);
+  delete[] sampleBuffer;
+  sampleBuffer = nullptr;
+  delete programs;
+  programs = nullptr;
+}
+
+APluginProgram* APlugin::currentProgram() const {
+  const VstInt32 index = curProgram.load(relaxed);
+  return (programs && index >= 0 && index < kNumPrograms) ? &programs[index] : nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Parameters and program
+
+void APlugin::setParameter(VstInt32 index, float value) {
+  if (value > 1.0f) value = 1.0f;
+  if (!(value >= 0.0f)) value = 0.0f;
+  APluginProgram* program = currentProgram();
+  switch (index) {
+    case 0:
+      buffSize.store(value, relaxed);
+      loopMode.store(value < 1.0f ? 1 : 0, relaxed);
+      if (program) program->buffSize.store(value, relaxed);
+      break;
+    case 1:
+      volume.store(value, relaxed);
+      if (program) program->volume.store(value, relaxed);
+      break;
+    case 2:
+      readThroughSpeed.store(value, relaxed);
+      if (program) program->readThroughSpeed.store(value, relaxed);
+      break;
+    default: break;
+  }
+  if (editor) editor->update();
+}
+
+float APlugin::getParameter(VstInt32 index) {
+  switch (index) {
+    case 0: return buffSize.load(relaxed);
+    case 1: return volume.load(relaxed);
+    case 2: return readThroughSpeed.load(relaxed);
+    default: return 0.0f;
+  }
+}
+
+void APlugin::setProgram(VstInt32 program) {
+  if (program != 0 || !programs) return;
+  curProgram = program;
+  APluginProgram& p = programs[program];
+  setParameter(0, p.buffSize.load(relaxed));
+  setParameter(1, p.volume.load(relaxed));
+  setParameter(2, p.readThroughSpeed.load(relaxed));
+  if (!editorClosed.load(relaxed) && editor) editor->update();
+}
+
+void APlugin::setProgramName(char* name) {
+  APluginProgram* program = currentProgram();
+  if (!name || !program) return;
+  program->setName(name);
+  if (!editorClosed.load(relaxed) && editor) editor->update();
+}
+
+void APlugin::getProgramName(char* name) {
+  APluginProgram* program = currentProgram();
+  if (program) program->getName(name, kProgramNameCapacity);
+  else copyText(name, "", 1);
+}
+
+bool APlugin::getProgramNameIndexed(VstInt32, VstInt32 index, char* text) {
+  if (index != 0 || !programs) return false;
+  programs[0].getName(text, kProgramNameCapacity);
+  return true;
+}
+
+void APlugin::getParameterLabel(VstInt32, char* label) { copyText(label, "%", 2); }
+
+void APlugin::getParameterName(VstInt32 index, char* text) {
+  const char* name = (index >= 0 && index < kNumParams) ? kParamNames[index] : "reserved";
+  copyText(text, name, std::strlen(name) + 1);
+}
+
+void APlugin::getParameterDisplay(VstInt32 index, char* text) {
+  float value = 0.0f;
+  if (index >= 0 && index < kNumParams) value = getParameter(index);
+  formatFixed2(value, text, 64);
+}
+
+float APlugin::getVu() { return 0.0f; }
+
+void APlugin::suspend() {}
+
+void APlugin::resume() { wantEvents(1); }
+
+// ---------------------------------------------------------------------------
+// Identity
+
+bool APlugin::getEffectName(char* name) {
+  if (!name) return false;
+  copyText(name, "Vantorel", 9);
+  return true;
+}
+
+bool APlugin::getVendorString(char* text) {
+  if (!text) return false;
+  copyText(text, "Kestrom", 8);
+  return true;
+}
+
+bool APlugin::getProductString(char* text) {
+  if (!text) return false;
+  copyText(text, "Vantorel", 9);
+  return true;
+}
+
+VstInt32 APlugin::getVendorVersion() { return 1; }
+
+VstInt32 APlugin::canDo(char* text) {
+  if (!text) return -1;
+  if (std::strcmp(text, "receiveVstEvents") == 0 || std::strcmp(text, "receiveVstMidiEvent") == 0) return 1;
+  return -1;
+}
+
+bool APlugin::getOutputProperties(VstInt32 index, VstPinProperties* properties) {
+  if (index < 0 || index >= 2 || !properties) return false;
+  char label[8] = {'K', 'V', '4', '2', ' ', static_cast<char>('1' + index), '\0', '\0'};
+  copyText(properties->label, label, sizeof properties->label);
+  properties->flags = kVstPinIsActive | kVstPinIsStereo;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// MIDI
+
+VstInt32 APlugin::processEvents(VstEvents* events) {
+  if (!events) return 1;
+  for (VstInt32 i = 0; i < events->numEvents; ++i) {
+    const VstEvent* event = events->events[i];
+    if (!event || event->type != kVstMidiType) continue;
+    const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
+    const unsigned status = static_cast<unsigned char>(midi->midiData[0]) & 0xF0u;
+    const unsigned data1 = static_cast<unsigned char>(midi->midiData[1]);
+    const unsigned data2 = static_cast<unsigned char>(midi->midiData[2]);
+    switch (status) {
+      case 0x90:
+        if (data2 != 0) {
+          const float speed = static_cast<float>(vantorel::kNoteSpeeds[data1 & 0x7Fu]);
+          noteSpeed.store(speed, relaxed);
+          readThroughSpeed.store(speed, relaxed);
+        }
+        break;
+      case 0xB0: {
+        const float value = static_cast<float>(data2 / 127.0);
+        controllerValue.store(value, relaxed);
+        if (data1 == 1) setParameter(0, static_cast<float>(1.0 - value));
+        else if (data1 == 7) setParameter(1, static_cast<float>(1.0 - value));
+        if (editor) editor->update();
+        break;
+      }
+      case 0xE0: {
+        const float value = static_cast<float>((data2 * 256 + data1) / 65535.0);
+        controllerValue.store(value, relaxed);
+        if (value != 0.0f)
+          readThroughSpeed.store(
+              static_cast<float>((static_cast<double>(value) * 1.5 + 0.5) * noteSpeed.load(relaxed)), relaxed);
+        if (editor) editor->update();
+        break;
+      }
+      default: break;
+    }
+  }
+  return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Buffer engine
+
+int APlugin::searchLoopStart() const {
+  int quiet = 0;
+  for (int i = 0; i < kBufferLength; ++i) {
+    const float s = sampleBuffer[i];
+    if (s > -kQuiet && s < kQuiet && ++quiet == kQuietCount) return i + 1;
+  }
+  // Fewer than three quiet samples: the loop starts one past the end.
+  return kBufferLength;
+}
+
+inline float APlugin::step(float left, float right) {
+  readIncrement = readThroughSpeed.load(relaxed);
+  const float mono = static_cast<float>((static_cast<double>(left) + static_cast<double>(right)) * 0.5);
+  if (writeIndex >= kBufferLength) writeIndex %= kBufferLength;
+  const double gain = 1.0 - static_cast<double>(volume.load(relaxed));
+  const float size = buffSize.load(relaxed);
+  if (size >= 1.0f) {
+    loopStartFound = 0;
+    sampleBuffer[writeIndex++] = mono;
+    return static_cast<float>(gain * mono);
+  }
+  if (loopMode.load(relaxed) == 1 && loopStartFound == 0) {
+    loopStartFound = 1;
+    loopStart = searchLoopStart();
+    if (editor) editor->update();
+  }
+  loopEnd = loopStart + static_cast<VstInt32>(roundHalfEven((static_cast<double>(size) + kLoopLengthOffset) *
+                                                            static_cast<double>(kBufferLength - loopStart)));
+  const int64_t index = roundHalfEven(readPosition);
+  readPosition += readIncrement;
+  if (readPosition >= static_cast<double>(loopEnd))
+    readPosition = static_cast<double>(roundHalfEven(readPosition) % loopEnd);
+  // The loop may reach up to 23 samples past the buffer; those wrap to its start.
+  return static_cast<float>(gain * sampleBuffer[index % kBufferLength]);
+}
+
+template <bool Accumulate>
+void APlugin::processBlock(float** inputs, float** outputs, VstInt32 sampleFrames) {
+  tempoAt(0);
+  if (!sampleBuffer) return;
+  const float* inL = inputs ? inputs[0] : nullptr;
+  const float* inR = inputs ? inputs[1] : nullptr;
+  float* outL = outputs ? outputs[0] : nullptr;
+  float* outR = outputs ? outputs[1] : nullptr;
+  for (VstInt32 i = 0; i < sampleFrames; ++i) {
+    const float out = step(inL ? inL[i] : 0.0f, inR ? inR[i] : 0.0f);
+    if (Accumulate) {
+      if (outL) outL[i] = outL[i] + out;
+      if (outR) outR[i] = outR[i] + out;
+    } else {
+      if (outL) outL[i] = out;
+      if (outR) outR[i] = out;
+    }
+  }
+}
+
+void APlugin::process(float** inputs, float** outputs, VstInt32 sampleFrames) {
+  processBlock<true>(inputs, outputs, sampleFrames);
+}
+
+void APlugin::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
+  processBlock<false>(inputs, outputs, sampleFrames);
+}
+
+// ---------------------------------------------------------------------------
+
+AEffect* createEffectInstance(audioMasterCallback audioMaster) {
+  if (!audioMaster) return nullptr;
+  FloatEnvGuard fpu;
+  if (audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
+  APlugin* plugin = new (std::nothrow) APlugin(audioMaster);
+  if (!plugin) return nullptr;
+  if (!plugin->isComplete()) {
+    delete plugin;
+    return nullptr;
+  }
+  return plugin->getAeffect();
+}

@@ -1,14 +1,32 @@
 #include "editor/APluginEditor.h"
 
-#include "instrument/uPlugin.h"
+#include <climits>
+#include <memory>
+#include <new>
+#include <thread>
 
-APluginEditor::APluginEditor(AudioEffect* effect) : AEffEditor(effect) {}
+#include "editor/uEditor.h"
+#include "host/DVstUtils.h"
+#include "instrument/uPlugin.h"
+#include "toolkit/NativeWindow.h"
+
+namespace {
+
+// A value v puts the knob at round(v * 66), halves to even. The product of a
+// float and 66 is exact in double precision.
+int32_t valueToPosition(float value) {
+  const int64_t p = roundHalfEven(static_cast<double>(value) * 66.0);
+  return static_cast<int32_t>(p > INT32_MAX ? INT32_MAX : p < INT32_MIN ? INT32_MIN : p);
+}
+
+}  // namespace
+
+APluginEditor::APluginEditor(AudioEffect* effect) : AEffEditor(effect) { FOpenCount = 0; }
 
 APluginEditor::~APluginEditor() {
-  if (editorWindow) {
+  if (window()) {
     plugin()->editorClosed = true;
-    editorWindow = nullptr;
-    parentWindow = nullptr;
+    destroyWindow();
   }
 }
 
@@ -18,28 +36,79 @@ VstInt32 APluginEditor::getRect(ERect** ptr) {
   if (!ptr) return 0;
   rect.top = 0;
   rect.left = 0;
-  rect.bottom = kClosedHeight;
-  rect.right = kClosedWidth;
+  if (TPluginEditorWindow* w = window()) {
+    rect.bottom = static_cast<int16_t>(w->Height());
+    rect.right = static_cast<int16_t>(w->Width());
+  } else {
+    rect.bottom = kClosedHeight;
+    rect.right = kClosedWidth;
+  }
   *ptr = &rect;
   return 1;
 }
 
 VstInt32 APluginEditor::open(void* ptr) {
+  TPluginEditorWindow* w = window();
+  if (FOpenCount + 1 == 1 || !w) {
+    std::unique_ptr<TPluginEditorWindow> fresh(new (std::nothrow) TPluginEditorWindow);
+    if (!fresh) return 0;
+    std::unique_ptr<toolkit::NativeWindow> native = toolkit::createNativeWindow(*fresh, ptr);
+    if (!native) return 0;
+    fresh->setNativeWindow(std::move(native));
+    fresh->nativeWindow()->setPosition(0, 0);
+    APlugin* p = plugin();
+    fresh->paramValues[0].store(p->buffSize.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    fresh->paramValues[1].store(p->volume.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    fresh->paramValues[2].store(p->readThroughSpeed.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    fresh->plugin = p;
+    // A kept window that lost its native window is replaced, never leaked.
+    if (w) destroyWindow();
+    w = fresh.release();
+    editorWindow.store(w, std::memory_order_seq_cst);
+  }
   parentWindow = ptr;
-  ++openCount;
+  ++FOpenCount;
   plugin()->editorClosed = false;
-  return 0;
+  w->nativeWindow()->repaintNow();
+  w->nativeWindow()->show();
+  return 1;
 }
 
 void APluginEditor::close() {
-  if (--openCount < 0) openCount = 0;
-  if (openCount == 0) {
+  if (TPluginEditorWindow* w = window())
+    if (w->nativeWindow()) w->nativeWindow()->hide();
+  if (--FOpenCount < 0) FOpenCount = 0;
+  if (FOpenCount == 0) {
     plugin()->editorClosed = true;
-    editorWindow = nullptr;
-    parentWindow = nullptr;
+    destroyWindow();
   }
 }
 
-void APluginEditor::idle() {}
+void APluginEditor::destroyWindow() {
+  TPluginEditorWindow* w = editorWindow.exchange(nullptr, std::memory_order_seq_cst);
+  parentWindow = nullptr;
+  if (!w) return;
+  // An update that saw the window before it was unpublished is still
+  // writing three floats into it; it cannot take longer than that.
+  while (updatesInFlight.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+  delete w;
+}
 
-void APluginEditor::update() {}
+void APluginEditor::idle() {
+  TPluginEditorWindow* w = window();
+  if (plugin()->editorClosed || !w) return;
+  w->par01.setVelFPosition(valueToPosition(w->paramValues[0].load(std::memory_order_relaxed)));
+  w->par02.setVelFPosition(valueToPosition(w->paramValues[1].load(std::memory_order_relaxed)));
+}
+
+void APluginEditor::update() {
+  updatesInFlight.fetch_add(1, std::memory_order_seq_cst);
+  TPluginEditorWindow* w = editorWindow.load(std::memory_order_seq_cst);
+  APlugin* p = plugin();
+  if (w && !p->editorClosed.load(std::memory_order_relaxed)) {
+    w->paramValues[0].store(p->buffSize.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    w->paramValues[1].store(p->volume.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    w->paramValues[2].store(p->readThroughSpeed.load(std::memory_order_relaxed), std::memory_order_relaxed);
+  }
+  updatesInFlight.fetch_sub(1, std::memory_order_seq_cst);
+}

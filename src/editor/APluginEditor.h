@@ -1,9 +1,16 @@
-// The bridge between the host's editor opcodes and the instrument's window.
+// APluginEditor: the bridge between the host's editor opcodes and the
+// instrument's window (TPluginEditorWindow).
 //
-// Threads: getRect, open, close and idle come from the host's UI thread;
-// update may come from any thread, the audio thread included, and never
-// touches a window.
+// Threads: getRect, open, close, idle and the destructor come from the
+// host's UI thread. update may come from any thread, the audio thread
+// included, at any moment, also while the UI thread closes the window: it
+// only copies three values, never blocks, allocates or touches a window.
+// The window is published through an atomic pointer; close and the
+// destructor unpublish it and wait for updates already inside it before
+// destroying it.
 #pragma once
+
+#include <atomic>
 
 #include "host/DAudioEffect.h"
 
@@ -19,16 +26,28 @@ class APluginEditor : public AEffEditor {
   ~APluginEditor() override;
 
   VstInt32 getRect(ERect** rect) override;
+  // Answers 1 once the window exists; 0 when the platform could not create
+  // it (e.g. no valid parent window), leaving the editor as it was.
   VstInt32 open(void* ptr) override;
   void close() override;
   void idle() override;
   void update() override;
 
+  // The open window, or null. UI thread only.
+  TPluginEditorWindow* window() const { return editorWindow.load(std::memory_order_relaxed); }
+  VstInt32 openCount() const { return FOpenCount; }
+
  protected:
   APlugin* plugin() const;
 
   ERect rect{};
-  VstInt32 openCount = 0;
-  TPluginEditorWindow* editorWindow = nullptr;
+  VstInt32 FOpenCount = 0;
+  std::atomic<TPluginEditorWindow*> editorWindow{nullptr};
   void* parentWindow = nullptr;
+
+ private:
+  void destroyWindow();
+
+  // Updates currently reading editorWindow.
+  std::atomic<int> updatesInFlight{0};
 };

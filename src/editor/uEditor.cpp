@@ -1,0 +1,98 @@
+#include "editor/uEditor.h"
+
+#include "editor/uEditorPictures.h"
+#include "host/DFloatEnv.h"
+#include "instrument/uPlugin.h"
+
+namespace {
+
+toolkit::Picture jpeg(const unsigned char* data, size_t size) {
+  toolkit::Picture p;
+  p.loadJpeg(data, size);
+  return p;
+}
+
+toolkit::Picture bmp(const unsigned char* data, size_t size) {
+  toolkit::Picture p;
+  p.loadBmp(data, size);
+  return p;
+}
+
+// Position p stands for the value p / 66, formed in extended precision and
+// rounded once to a float. The handlers run from the window system's input
+// too, outside any host call, so they set our floating-point state themselves.
+float positionToValue(int32_t position) {
+  FloatEnvGuard fpu;
+  return static_cast<float>(static_cast<long double>(position) / 66.0L);
+}
+
+constexpr int kFaderTop = 77;
+constexpr int kFaderTravel = 66;
+
+}  // namespace
+
+TPluginEditorWindow::TPluginEditorWindow() : Form(kClientWidth, kClientHeight) {
+  for (auto& v : paramValues) v.store(0.0f, std::memory_order_relaxed);
+  setColor(toolkit::Rgb{0, 0, 0});
+  setCaption(kCaption);
+  insertControl(bg);
+  insertControl(par01);
+  insertControl(par02);
+  insertControl(About);
+  insertControl(AboutButton);
+
+  bg.setBounds(0, 0, kClientWidth, kClientHeight);
+  bg.setPicture(jpeg(editor_pictures::kBackgroundJpeg, editor_pictures::kBackgroundJpegSize));
+
+  setupFader(par01, 4, &TPluginEditorWindow::par01PosChange);
+  setupFader(par02, 209, &TPluginEditorWindow::par02PosChange);
+
+  About.setBounds(401, 0, 400, 250);
+  About.setPicture(jpeg(editor_pictures::kAboutJpeg, editor_pictures::kAboutJpegSize));
+
+  AboutButton.setBounds(224, 6, 22, 22);
+  AboutButton.setCursor(toolkit::Cursor::Hand);
+  AboutButton.setPicture(jpeg(editor_pictures::kAboutButtonJpeg, editor_pictures::kAboutButtonJpegSize));
+  AboutButton.setOnClick([this](toolkit::PictureControl* sender) { AboutButtonClick(sender); });
+
+  FormCreate(nullptr);
+}
+
+TPluginEditorWindow::~TPluginEditorWindow() {
+  // The native window goes before the controls it routes input to.
+  destroyNativeWindow();
+}
+
+void TPluginEditorWindow::setupFader(TVelFader& fader, int left,
+                                     void (TPluginEditorWindow::*handler)(toolkit::PictureControl*)) {
+  fader.setBounds(left, kFaderTop, 32, 24);
+  fader.setCursor(toolkit::Cursor::Hand);
+  fader.setPicture(bmp(editor_pictures::kKnobBmp, editor_pictures::kKnobBmpSize));
+  fader.setTransparent(true);
+  // This order leaves the knob at Top 77, position 0, with nothing announced:
+  // the listener comes last.
+  fader.setOrientation(orVertical);
+  fader.setMaximum(kFaderTravel);
+  fader.setVelFPosition(0);
+  fader.setStart(kFaderTop);
+  fader.setOnPosChange([this, handler](toolkit::PictureControl* sender) { (this->*handler)(sender); });
+}
+
+void TPluginEditorWindow::par01PosChange(toolkit::PictureControl*) {
+  const float value = positionToValue(par01.VelFPosition());
+  paramValues[0].store(value, std::memory_order_relaxed);
+  if (plugin) plugin->setParameterAutomated(0, value);
+}
+
+void TPluginEditorWindow::par02PosChange(toolkit::PictureControl*) {
+  const float value = positionToValue(par02.VelFPosition());
+  paramValues[1].store(value, std::memory_order_relaxed);
+  if (plugin) plugin->setParameterAutomated(1, value);
+}
+
+void TPluginEditorWindow::FormCreate(toolkit::PictureControl*) {}
+
+void TPluginEditorWindow::AboutButtonClick(toolkit::PictureControl*) {
+  if (About.Left() > 400) About.setLeft(0);
+  else About.setLeft(401);
+}

@@ -1,0 +1,44 @@
+// TPluginEditorWindow: the instrument's editor window, a fixed borderless
+// 250 x 199 panel with a background, two faders for "Buff Size" and
+// "Volume" and a button that shows and hides the About picture.
+//
+// Threads: everything runs on the host's UI thread, except that paramValues
+// may be written by the bridge's update from any thread at the same time.
+#pragma once
+
+#include <atomic>
+
+#include "editor/VelFader.h"
+#include "toolkit/Form.h"
+#include "toolkit/PictureControl.h"
+
+class APlugin;
+
+class TPluginEditorWindow : public toolkit::Form {
+ public:
+  static constexpr int kClientWidth = 250;
+  static constexpr int kClientHeight = 199;
+  static constexpr const char* kCaption = "Kestrom - 'Vantorel'";
+
+  // Builds the layout; no native window yet (the bridge attaches one).
+  TPluginEditorWindow();
+  ~TPluginEditorWindow() override;
+
+  void par01PosChange(toolkit::PictureControl* sender);
+  void par02PosChange(toolkit::PictureControl* sender);
+  void FormCreate(toolkit::PictureControl* sender);
+  void AboutButtonClick(toolkit::PictureControl* sender);
+
+  // Declaration order; the z-order is bg, par01, par02, About, AboutButton.
+  toolkit::PictureControl bg;
+  TVelFader par01;
+  toolkit::PictureControl About;
+  toolkit::PictureControl AboutButton;
+  TVelFader par02;
+
+  APlugin* plugin = nullptr;
+  std::atomic<float> paramValues[3];
+
+ private:
+  void setupFader(TVelFader& fader, int left, void (TPluginEditorWindow::*handler)(toolkit::PictureControl*));
+};

@@ -1,0 +1,49 @@
+// What a window-system backend supplies to show a Form.
+//
+// A backend is one file (Win32Window.cpp, OffscreenWindow.cpp, ...). It owns
+// one native window per Form and
+//   - shows the Form's frame: when told an area is invalid it arranges a
+//     repaint, and to repaint it calls Form::paint() and copies
+//     Form::frame() to the screen;
+//   - feeds pointer input to Form::pointerPress/Move/Release in client
+//     pixels, keeping the pointer captured while Form::captured() is set,
+//     and calls Form::cancelPointer() when the system takes the capture away;
+//   - shows the cursor that Form::cursorAt() names.
+// Everything runs on the thread that created the window.
+#pragma once
+
+#include <memory>
+
+#include "toolkit/Geometry.h"
+
+namespace toolkit {
+
+class Form;
+
+class NativeWindow {
+ public:
+  virtual ~NativeWindow() = default;
+
+  // Place the window inside its parent, in the parent's client pixels.
+  virtual void setPosition(int left, int top) = 0;
+  // Make it visible and bring it in front of its siblings.
+  virtual void show() = 0;
+  virtual void hide() = 0;
+  virtual bool visible() const = 0;
+  // Paint the Form's pending invalid area now rather than later.
+  virtual void repaintNow() = 0;
+  // The Form calls this when an area (already clipped to the client area)
+  // needs painting.
+  virtual void invalidated(const Rect& area) = 0;
+};
+
+// The platform's window for form, as a borderless child of parent (a native
+// window handle; the offscreen backend ignores it). Null when the platform
+// refuses to create it. The window is hidden until show().
+std::unique_ptr<NativeWindow> createNativeWindow(Form& form, void* parent);
+
+// A window that exists only in memory, on every platform: for tests and
+// screenshots. The Form's frame is its picture.
+std::unique_ptr<NativeWindow> createOffscreenWindow(Form& form);
+
+}  // namespace toolkit

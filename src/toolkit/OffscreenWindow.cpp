@@ -1,0 +1,38 @@
+// The offscreen backend: a window that exists only in memory. Tests and
+// screenshots drive its Form directly and read Form::frame(). On Linux it is
+// also the platform window until an X11 backend exists.
+#include <memory>
+
+#include "toolkit/Form.h"
+#include "toolkit/NativeWindow.h"
+
+namespace toolkit {
+
+namespace {
+
+class OffscreenWindow final : public NativeWindow {
+ public:
+  explicit OffscreenWindow(Form& form) : form_(form) {}
+
+  void setPosition(int, int) override {}
+  void show() override { visible_ = true; }
+  void hide() override { visible_ = false; }
+  bool visible() const override { return visible_; }
+  void repaintNow() override { form_.paint(); }
+  // The Form keeps the invalid area until someone paints it.
+  void invalidated(const Rect&) override {}
+
+ private:
+  Form& form_;
+  bool visible_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<NativeWindow> createOffscreenWindow(Form& form) { return std::make_unique<OffscreenWindow>(form); }
+
+#if !defined(_WIN32)
+std::unique_ptr<NativeWindow> createNativeWindow(Form& form, void*) { return createOffscreenWindow(form); }
+#endif
+
+}  // namespace toolkit

@@ -1,0 +1,58 @@
+// A decoded picture: 24-bit colour, rows top to bottom, 3 bytes per pixel
+// in R, G, B order.
+//
+// Decoding validates its input: a truncated or malformed file gives an empty
+// picture (and false), never a read outside the data or an aborted process.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace toolkit {
+
+struct Rgb {
+  uint8_t r = 0, g = 0, b = 0;
+  bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+  bool operator!=(const Rgb& o) const { return !(*this == o); }
+};
+
+class Picture {
+ public:
+  Picture() = default;
+  Picture(int width, int height, Rgb fill = Rgb{});
+
+  // JPEG through libjpeg: baseline or progressive, greyscale or colour.
+  bool loadJpeg(const uint8_t* data, size_t size);
+  // An uncompressed 24-bit device-independent bitmap (BITMAPFILEHEADER +
+  // BITMAPINFOHEADER or later, bottom-up or top-down).
+  bool loadBmp(const uint8_t* data, size_t size);
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  bool empty() const { return width_ == 0 || height_ == 0; }
+
+  Rgb pixel(int x, int y) const {
+    const uint8_t* p = &pixels_[(static_cast<size_t>(y) * width_ + x) * 3];
+    return Rgb{p[0], p[1], p[2]};
+  }
+  void setPixel(int x, int y, Rgb c) {
+    uint8_t* p = &pixels_[(static_cast<size_t>(y) * width_ + x) * 3];
+    p[0] = c.r;
+    p[1] = c.g;
+    p[2] = c.b;
+  }
+  const uint8_t* row(int y) const { return &pixels_[static_cast<size_t>(y) * width_ * 3]; }
+
+  // The colour that a transparent control leaves undrawn: the bottom-left pixel.
+  Rgb keyColour() const { return empty() ? Rgb{} : pixel(0, height_ - 1); }
+
+ private:
+  void clear();
+
+  int width_ = 0;
+  int height_ = 0;
+  std::vector<uint8_t> pixels_;
+};
+
+}  // namespace toolkit

@@ -53,6 +53,7 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
     case effGetParameterProperties:
       return asFlag(getParameterProperties(index, static_cast<VstParameterProperties*>(ptr)));
     case effKeysRequired: return keysRequired() ? 0 : 1;
+    case effGetVstVersion: return getVstVersion();
     case effEditKeyDown:
     case effEditKeyUp: {
       if (!editor) return 0;

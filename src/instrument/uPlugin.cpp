@@ -1,5 +1,7 @@
 #include "instrument/uPlugin.h"
 
+#include <cfloat>
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -117,6 +119,9 @@ APluginProgram* APlugin::currentProgram() const {
 void APlugin::setParameter(VstInt32 index, float value) {
   if (value > 1.0f) value = 1.0f;
   if (!(value >= 0.0f)) value = 0.0f;
+  // Denormals (which the engine reads as zero anyway) and -0.0 are stored as
+  // 0.0, so what the host reads back and displays is what the engine plays.
+  if (value < FLT_MIN) value = 0.0f;
   APluginProgram* program = currentProgram();
   switch (index) {
     case 0:
@@ -236,8 +241,12 @@ bool APlugin::getOutputProperties(VstInt32 index, VstPinProperties* properties) 
 
 VstInt32 APlugin::processEvents(VstEvents* events) {
   if (!events) return 1;
-  for (VstInt32 i = 0; i < events->numEvents; ++i) {
-    const VstEvent* event = events->events[i];
+  // The host's list holds numEvents pointers, however many the declaration shows.
+  VstEvent* const* list =
+      reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) + offsetof(VstEvents, events));
+  const VstInt32 count = events->numEvents;
+  for (VstInt32 i = 0; i < count; ++i) {
+    const VstEvent* event = list[i];
     if (!event || event->type != kVstMidiType) continue;
     const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
     const unsigned status = static_cast<unsigned char>(midi->midiData[0]) & 0xF0u;
@@ -347,7 +356,13 @@ AEffect* createEffectInstance(audioMasterCallback audioMaster) {
   if (!audioMaster) return nullptr;
   FloatEnvGuard fpu;
   if (audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
-  APlugin* plugin = new (std::nothrow) APlugin(audioMaster);
+  APlugin* plugin = nullptr;
+  // No exception may cross into the host, whatever a constructor below us does.
+  try {
+    plugin = new (std::nothrow) APlugin(audioMaster);
+  } catch (...) {
+    return nullptr;
+  }
   if (!plugin) return nullptr;
   if (!plugin->isComplete()) {
     delete plugin;

@@ -79,12 +79,6 @@ def panel_base():
     return brushed(img)
 
 
-def draw_screws(d):
-    for cx, cy in ((8, 8), (W - 8, H - 8), (8, H - 8)):
-        d.ellipse(box(cx - 3, cy - 3, cx + 3, cy + 3), fill=(90, 95, 104), outline=(20, 22, 26), width=S)
-        d.line([s(cx - 2), s(cy), s(cx + 2), s(cy)], fill=(30, 32, 36), width=S)
-
-
 def draw_fader_track(d, left, label, label_anchor, marks_side):
     cx = left + FADER_W / 2
     top = TOP0 + KNOB_H / 2  # knob centre at position 0
@@ -155,7 +149,7 @@ def make_background():
     cap = font("DejaVuSansCondensed.ttf", 7)
     text(d, (125, 160), "notes set the loop's read speed", cap, DIM, "mm")
     text(d, (125, 170), "CC1 Buff Size  \u00b7  CC7 Volume", cap, DIM, "mm")
-    draw_screws(d)
+
     return img.resize((W, H), Image.LANCZOS)
 
 

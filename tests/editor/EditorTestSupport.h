@@ -1,0 +1,57 @@
+// Shared by the editor's tests: an instrument built in-process with a
+// recording host, and the automation reports it made.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "editor/APluginEditor.h"
+#include "editor/uEditor.h"
+#include "instrument/uPlugin.h"
+#include "support/TestHost.h"
+#include "toolkit/Picture.h"
+
+namespace etest {
+
+// One automation report to the host.
+struct Automation {
+  VstInt32 index;
+  float value;
+};
+
+inline std::vector<Automation> automations(const vtest::RecordingHost& host) {
+  std::vector<Automation> out;
+  for (const vtest::HostCall& c : host.callsOf(audioMasterAutomate)) out.push_back({c.index, c.opt});
+  return out;
+}
+
+// The editor an AudioEffect owns (a protected member, reached the way a
+// derived class may).
+struct EditorOf : AudioEffect {
+  static AEffEditor* get(AudioEffect* effect) { return effect->*(&EditorOf::editor); }
+};
+
+// An instrument made the way the module's entry makes it, owned by the test.
+class Instrument {
+ public:
+  explicit Instrument(vtest::RecordingHost& host) : effect_(createEffectInstance(host.callback())) {}
+  ~Instrument() {
+    if (effect_) effect_->dispatcher(effect_, effClose, 0, 0, nullptr, 0.0f);
+  }
+  AEffect* effect() const { return effect_; }
+  APlugin* plugin() const { return static_cast<APlugin*>(static_cast<AudioEffect*>(effect_->object)); }
+  APluginEditor* bridge() const { return static_cast<APluginEditor*>(EditorOf::get(plugin())); }
+  VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr) {
+    return effect_->dispatcher(effect_, opcode, index, value, ptr, 0.0f);
+  }
+  void setParameter(VstInt32 index, float value) { effect_->setParameter(effect_, index, value); }
+  float getParameter(VstInt32 index) { return effect_->getParameter(effect_, index); }
+
+ private:
+  AEffect* effect_;
+};
+
+// Writes a picture as PNG (tests leave screenshots in the build folder).
+bool writePng(const toolkit::Picture& picture, const std::string& path);
+
+}  // namespace etest

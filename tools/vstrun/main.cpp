@@ -1,49 +1,371 @@
 // vstrun: a command-line VST 2 host.
-//   vstrun info MODULE   what a host sees in a freshly created instance
+//   vstrun info MODULE [--json]                what a host sees in an instance
+//   vstrun render MODULE -i IN.wav -o OUT.wav  audio through the plug-in
+//   vstrun editor MODULE [--screenshot F.png]  the plug-in's editor in a window
+// docs/vstrun.md has the details and examples.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
-#include "vsthost/Host.h"
-#include "vsthost/Module.h"
+#include "Editor.h"
+#include "render/AudioFile.h"
+#include "render/Automation.h"
+#include "render/MidiFile.h"
+#include "render/Render.h"
+#include "vsthost/Plugin.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define vstrun_isatty _isatty
+#define vstrun_fileno _fileno
+#else
+#include <unistd.h>
+#define vstrun_isatty isatty
+#define vstrun_fileno fileno
+#endif
 
 namespace {
 
-int runInfo(const std::string& path) {
+std::atomic<bool> gInterrupted{false};
+extern "C" void onInterrupt(int) { gInterrupted.store(true); }
+
+struct Failure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+std::unique_ptr<vsthost::Plugin> loadPlugin(const std::string& path, vsthost::Host& host) {
   std::string error;
-  auto module = vsthost::Module::load(path, &error);
-  if (!module) {
-    std::fprintf(stderr, "vstrun: %s\n", error.c_str());
-    return 1;
+  std::unique_ptr<vsthost::Plugin> plugin = vsthost::Plugin::load(path, host, &error);
+  if (!plugin) throw Failure(error);
+  return plugin;
+}
+
+// --param KEY=VALUE: KEY is an index or a parameter's name.
+struct ParamSetting {
+  VstInt32 index;
+  float value;
+};
+
+ParamSetting resolveParam(const vsthost::Plugin& plugin, const std::string& spec) {
+  const size_t eq = spec.rfind('=');
+  if (eq == std::string::npos || eq == 0 || eq + 1 == spec.size())
+    throw Failure("--param \"" + spec + "\": expected INDEX=VALUE or NAME=VALUE");
+  const std::string key = spec.substr(0, eq), text = spec.substr(eq + 1);
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0' || !(value >= 0.0 && value <= 1.0))
+    throw Failure("--param \"" + spec + "\": the value must be a number from 0 to 1");
+  const VstInt32 n = plugin.numParams();
+  if (key.find_first_not_of("0123456789") == std::string::npos) {
+    const long index = key.size() <= 9 ? std::strtol(key.c_str(), nullptr, 10) : -1;
+    if (index < 0 || index >= n)
+      throw Failure("--param \"" + spec + "\": parameter " + key + " does not exist (the plug-in has " +
+                    std::to_string(n) + ")");
+    return {static_cast<VstInt32>(index), static_cast<float>(value)};
   }
-  AEffect* effect = module->instantiate(vsthost::minimalHostCallback);
-  if (!effect) {
-    std::fprintf(stderr, "vstrun: %s: %s returned no instance\n", path.c_str(), module->entryName());
-    return 2;
+  const VstInt32 index = plugin.findParameter(key);
+  if (index < 0) {
+    std::string names;
+    for (VstInt32 i = 0; i < n && i < 40; ++i) names += (i ? ", " : "") + ("\"" + plugin.parameterName(i) + "\"");
+    throw Failure("--param \"" + spec + "\": the plug-in has no parameter named \"" + key + "\"" +
+                  (n > 0 ? " (it has " + names + (n > 40 ? ", ..." : "") + ")" : " (it has none)"));
   }
-  if (effect->magic != kEffectMagic) {
-    std::fprintf(stderr, "vstrun: %s: the record's magic is %s, not VstP\n", path.c_str(),
-                 vsthost::fourCharText(effect->magic).c_str());
-    return 2;
+  return {index, static_cast<float>(value)};
+}
+
+void applyParams(vsthost::Plugin& plugin, const std::vector<std::string>& specs, bool verbose) {
+  std::vector<ParamSetting> settings;
+  for (const std::string& s : specs) settings.push_back(resolveParam(plugin, s));  // all checked before any is set
+  for (const ParamSetting& p : settings) {
+    plugin.setParameter(p.index, p.value);
+    if (verbose)
+      std::fprintf(stderr, "vstrun: parameter %d (%s) = %g\n", static_cast<int>(p.index),
+                   plugin.parameterName(p.index).c_str(), static_cast<double>(p.value));
   }
-  vsthost::dispatch(effect, effOpen);
-  const vsthost::EffectInfo info = vsthost::queryInfo(effect);
-  vsthost::dispatch(effect, effClose);
+}
+
+// ---------------------------------------------------------------- info
+
+const char* canDoText(VstIntPtr a) { return a > 0 ? "yes" : a < 0 ? "no" : "don't know"; }
+
+std::string pinFlags(VstInt32 flags) {
+  std::string s;
+  if (flags & kVstPinIsActive) s += "active";
+  if (flags & kVstPinIsStereo) s += s.empty() ? "stereo" : " stereo";
+  if (flags & kVstPinUseSpeaker) s += s.empty() ? "speaker" : " speaker";
+  return s;
+}
+
+int runInfo(const std::string& path, bool json) {
+  vsthost::Host host;
+  auto plugin = loadPlugin(path, host);
+  const vsthost::FullInfo info = vsthost::queryFullInfo(*plugin);
+  const std::string entry = plugin->module().entryName();
+  const auto& b = info.basic;
+
+  if (json) {
+    nlohmann::json j;
+    j["module"] = path;
+    j["entry"] = entry;
+    j["name"] = b.effectName;
+    j["vendor"] = b.vendor;
+    j["product"] = b.product;
+    j["vendorVersion"] = b.vendorVersion;
+    j["uniqueId"] = vsthost::fourCharText(b.uniqueID);
+    j["uniqueIdNumber"] = b.uniqueID;
+    j["version"] = b.version;
+    j["category"] = vsthost::categoryName(info.category);
+    j["categoryNumber"] = info.category;
+    j["vstVersion"] = info.vstVersion;
+    j["initialDelay"] = info.initialDelay;
+    j["flags"] = b.flags;
+    j["flagNames"] = vsthost::flagNames(b.flags);
+    auto pins = [](const std::vector<vsthost::Pin>& list) {
+      nlohmann::json a = nlohmann::json::array();
+      for (const auto& p : list) {
+        nlohmann::json o{{"index", p.index}, {"described", p.answered}};
+        if (p.answered) {
+          o["label"] = p.label;
+          o["shortLabel"] = p.shortLabel;
+          o["flags"] = p.flags;
+          o["arrangementType"] = p.arrangementType;
+        }
+        a.push_back(o);
+      }
+      return a;
+    };
+    j["inputs"] = pins(info.inputs);
+    j["outputs"] = pins(info.outputs);
+    j["parameters"] = nlohmann::json::array();
+    for (const auto& p : info.parameters)
+      j["parameters"].push_back(
+          {{"index", p.index}, {"name", p.name}, {"label", p.label}, {"display", p.display}, {"value", p.value}});
+    j["programs"] = info.programs;
+    j["currentProgram"] = info.currentProgram;
+    j["canDo"] = nlohmann::json::object();
+    for (const auto& c : info.canDo) j["canDo"][c.question] = c.answer;
+    j["hasEditor"] = info.hasEditor;
+    if (info.editorSizeKnown) j["editor"] = {{"width", info.editorWidth}, {"height", info.editorHeight}};
+    else j["editor"] = nullptr;
+    // Plug-ins write names in whatever 8-bit encoding they like.
+    std::printf("%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    return 0;
+  }
 
   std::printf("module          %s\n", path.c_str());
-  std::printf("entry           %s\n", module->entryName());
-  std::printf("name            %s\n", info.effectName.c_str());
-  std::printf("vendor          %s\n", info.vendor.c_str());
-  std::printf("product         %s\n", info.product.c_str());
-  std::printf("vendor version  %lld\n", static_cast<long long>(info.vendorVersion));
-  std::printf("unique id       %s\n", vsthost::fourCharText(info.uniqueID).c_str());
-  std::printf("version         %d\n", static_cast<int>(info.version));
-  std::printf("inputs          %d\n", static_cast<int>(info.numInputs));
-  std::printf("outputs         %d\n", static_cast<int>(info.numOutputs));
-  std::printf("parameters      %d\n", static_cast<int>(info.numParams));
-  std::printf("programs        %d\n", static_cast<int>(info.numPrograms));
-  std::printf("flags           %d (%s)\n", static_cast<int>(info.flags), vsthost::flagNames(info.flags).c_str());
+  std::printf("entry           %s\n", entry.c_str());
+  std::printf("name            %s\n", b.effectName.c_str());
+  std::printf("vendor          %s\n", b.vendor.c_str());
+  std::printf("product         %s\n", b.product.c_str());
+  std::printf("vendor version  %lld\n", static_cast<long long>(b.vendorVersion));
+  std::printf("unique id       %s (%ld)\n", vsthost::fourCharText(b.uniqueID).c_str(), static_cast<long>(b.uniqueID));
+  std::printf("version         %d\n", static_cast<int>(b.version));
+  std::printf("category        %s (%lld)\n", vsthost::categoryName(info.category),
+              static_cast<long long>(info.category));
+  std::printf("vst version     %lld\n", static_cast<long long>(info.vstVersion));
+  std::printf("latency         %d samples\n", static_cast<int>(info.initialDelay));
+  std::printf("flags           %d (%s)\n", static_cast<int>(b.flags), vsthost::flagNames(b.flags).c_str());
+  auto printPins = [](const char* title, const std::vector<vsthost::Pin>& list) {
+    std::printf("%-15s %zu\n", title, list.size());
+    for (const auto& p : list) {
+      if (p.answered)
+        std::printf("  %-3d %-24s short \"%s\", flags %d (%s)\n", static_cast<int>(p.index),
+                    ("\"" + p.label + "\"").c_str(), p.shortLabel.c_str(), static_cast<int>(p.flags),
+                    pinFlags(p.flags).c_str());
+      else
+        std::printf("  %-3d (not described)\n", static_cast<int>(p.index));
+    }
+  };
+  printPins("inputs", info.inputs);
+  printPins("outputs", info.outputs);
+  std::printf("parameters      %zu\n", info.parameters.size());
+  for (const auto& p : info.parameters)
+    std::printf("  %-3d %-24s value %-10.6f display \"%s\" label \"%s\"\n", static_cast<int>(p.index),
+                ("\"" + p.name + "\"").c_str(), static_cast<double>(p.value), p.display.c_str(), p.label.c_str());
+  std::printf("programs        %zu (current %lld)\n", info.programs.size(), static_cast<long long>(info.currentProgram));
+  for (size_t i = 0; i < info.programs.size(); ++i) std::printf("  %-3zu \"%s\"\n", i, info.programs[i].c_str());
+  std::printf("can do\n");
+  for (const auto& c : info.canDo)
+    std::printf("  %-24s %s (%lld)\n", c.question.c_str(), canDoText(c.answer), static_cast<long long>(c.answer));
+  if (!info.hasEditor) std::printf("editor          none\n");
+  else if (info.editorSizeKnown) std::printf("editor          %d x %d\n", info.editorWidth, info.editorHeight);
+  else std::printf("editor          yes, size given only once opened\n");
+  return 0;
+}
+
+// ---------------------------------------------------------------- render
+
+class FileSource : public vstrun::AudioSource {
+ public:
+  explicit FileSource(vstrun::AudioReader& r) : r_(r) {}
+  int channels() const override { return r_.channels(); }
+  double sampleRate() const override { return r_.sampleRate(); }
+  int64_t frames() const override { return r_.frames(); }
+  int64_t read(float* interleaved, int64_t frames) override { return r_.read(interleaved, frames); }
+
+ private:
+  vstrun::AudioReader& r_;
+};
+
+class FileSink : public vstrun::AudioSink {
+ public:
+  explicit FileSink(vstrun::AudioWriter& w) : w_(w) {}
+  void write(const float* interleaved, int64_t frames) override { w_.write(interleaved, frames); }
+
+ private:
+  vstrun::AudioWriter& w_;
+};
+
+// A progress bar on stderr, for terminals only, once a render has taken
+// long enough to be worth watching.
+class Progress {
+ public:
+  Progress() : enabled_(vstrun_isatty(vstrun_fileno(stderr)) != 0), start_(std::chrono::steady_clock::now()) {}
+  void update(int64_t done, int64_t total) {
+    if (!enabled_ || total <= 0) return;
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    if (!shown_ && elapsed < 0.5) return;
+    const int permille = static_cast<int>(done * 1000 / total);
+    if (shown_ && permille == last_) return;
+    last_ = permille;
+    shown_ = true;
+    constexpr int kWidth = 40;
+    const int filled = permille * kWidth / 1000;
+    std::fprintf(stderr, "\r[%.*s%*s] %5.1f%%", filled, "########################################", kWidth - filled, "",
+                 permille / 10.0);
+    std::fflush(stderr);
+  }
+  void finish() {
+    if (shown_) std::fprintf(stderr, "\r%*s\r", 50, "");
+    shown_ = false;
+  }
+  ~Progress() { finish(); }
+
+ private:
+  bool enabled_;
+  bool shown_ = false;
+  int last_ = -1;
+  std::chrono::steady_clock::time_point start_;
+};
+
+struct RenderArgs {
+  std::string module, input, output, automation, midi, format;
+  std::vector<std::string> params;
+  int blockSize = 512;
+  bool accumulate = false;
+  double tail = 0.0;
+  int channels = 0;
+  double tempo = 120.0;
+  bool verbose = false, quiet = false;
+};
+
+int runRender(const RenderArgs& a) {
+  if (a.blockSize < 1 || a.blockSize > 1 << 20) throw Failure("--block-size must be from 1 to 1048576");
+  if (!(a.tail >= 0.0 && a.tail <= 3600.0)) throw Failure("--tail must be from 0 to 3600 seconds");
+  if (!(a.tempo > 0.0 && a.tempo <= 1000.0)) throw Failure("--tempo must be above 0 and at most 1000");
+  vstrun::SampleFormat format = vstrun::SampleFormat::Other;
+  if (!a.format.empty()) {
+    try {
+      format = vstrun::parseSampleFormat(a.format);
+    } catch (const std::runtime_error& e) {
+      throw Failure(std::string("--format: ") + e.what());
+    }
+  }
+
+  // Everything that can be checked cheaply is checked before the plug-in
+  // loads and long before anything is written.
+  vstrun::AudioReader reader(a.input);
+  std::vector<vstrun::TimedMidi> midi;
+  if (!a.midi.empty()) midi = vstrun::readMidiFile(a.midi);
+  vstrun::AutomationFile automationFile;
+  if (!a.automation.empty()) automationFile = vstrun::readAutomation(a.automation);
+
+  vsthost::Host host;
+  host.setTempo(a.tempo);
+  host.setSampleRate(reader.sampleRate());
+  host.setBlockSize(a.blockSize);
+  auto log = [](const std::string& line) { std::fprintf(stderr, "vstrun: %s\n", line.c_str()); };
+  if (a.verbose) host.onLog(log);
+  auto plugin = loadPlugin(a.module, host);
+  applyParams(*plugin, a.params, a.verbose);
+
+  vstrun::Automation automation(
+      automationFile, reader.sampleRate(), plugin->numParams(),
+      [&](const std::string& name) { return plugin->findParameter(name); },
+      [&](int32_t index) { return plugin->getParameter(index); });
+
+  const int numOut = plugin->effect()->numOutputs;
+  if (numOut < 1) throw Failure(a.module + ": the plug-in has no outputs to render");
+  int channels = a.channels;
+  if (channels == 0) channels = vstrun::outputChannelsFor(reader.channels(), numOut);
+  if (channels < 1 || channels > numOut)
+    throw Failure("--channels must be from 1 to " + std::to_string(numOut) + " (the plug-in's outputs)");
+
+  vstrun::AudioWriter writer(a.output, channels, static_cast<int>(std::lround(reader.sampleRate())),
+                             a.format.empty() ? reader.format() : format, reader.subtype());
+  FileSource source(reader);
+  FileSink sink(writer);
+  Progress progress;
+  vstrun::RenderOptions options;
+  options.blockSize = a.blockSize;
+  options.accumulate = a.accumulate;
+  options.tailFrames = static_cast<int64_t>(std::llround(a.tail * reader.sampleRate()));
+  options.outputChannels = channels;
+  options.cancel = &gInterrupted;
+  options.progress = [&](int64_t done, int64_t total) { progress.update(done, total); };
+  if (a.verbose) options.log = log;
+
+  const vstrun::RenderStats stats = vstrun::render(*plugin, source, sink, automation, midi, options);
+  progress.finish();
+  reader.close();
+  writer.commit();
+  plugin.reset();
+
+  if (writer.nonFiniteSamples() > 0)
+    std::fprintf(stderr, "vstrun: warning: the plug-in produced %lld non-finite samples, written as 0\n",
+                 static_cast<long long>(writer.nonFiniteSamples()));
+  if (a.verbose)
+    std::fprintf(stderr, "vstrun: %lld %s calls, %lld MIDI messages, %lld automation changes\n",
+                 static_cast<long long>(stats.calls), stats.usedAccumulating ? "process" : "processReplacing",
+                 static_cast<long long>(stats.midiDelivered), static_cast<long long>(stats.parameterSets));
+  if (!a.quiet)
+    std::printf("wrote %s: %d channel%s, %.0f Hz, %.3f s\n", a.output.c_str(), channels, channels == 1 ? "" : "s",
+                reader.sampleRate(), static_cast<double>(stats.frames) / reader.sampleRate());
+  return 0;
+}
+
+// ---------------------------------------------------------------- editor
+
+struct EditorArgs {
+  std::string module, screenshot;
+  std::vector<std::string> params;
+  double seconds = 0.0;
+};
+
+int runEditorCommand(const EditorArgs& a) {
+  if (!vstrun::editorSupported())
+    throw Failure("the editor needs the Windows build of vstrun (this build has no window backend)");
+  if (!(a.seconds >= 0.0 && a.seconds <= 86400.0)) throw Failure("--seconds must be from 0 to 86400");
+  vsthost::Host host;
+  auto plugin = loadPlugin(a.module, host);
+  if (!(plugin->effect()->flags & effFlagsHasEditor)) throw Failure(a.module + ": the plug-in has no editor");
+  applyParams(*plugin, a.params, false);
+  plugin->start(44100.0, 512);
+  vstrun::EditorOptions options;
+  options.seconds = a.seconds;
+  options.screenshot = a.screenshot;
+  vstrun::runEditor(*plugin, options);
+  plugin.reset();
+  if (!a.screenshot.empty()) std::printf("wrote %s\n", a.screenshot.c_str());
   return 0;
 }
 
@@ -51,14 +373,51 @@ int runInfo(const std::string& path) {
 
 int main(int argc, char** argv) {
   CLI::App app{"vstrun: a command-line VST 2 host"};
+  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+    return std::string("vstrun: ") + e.what() + " (see vstrun --help)\n";
+  });
   app.require_subcommand(1);
 
   std::string infoModule;
+  bool infoJson = false;
   CLI::App* info = app.add_subcommand("info", "Print what a host sees in a new instance of MODULE");
   info->add_option("MODULE", infoModule, "Plug-in module (.dll or .so)")->required();
+  info->add_flag("--json", infoJson, "Print JSON instead of text");
+
+  RenderArgs r;
+  CLI::App* render = app.add_subcommand("render", "Render an audio file through MODULE");
+  render->add_option("MODULE", r.module, "Plug-in module (.dll or .so)")->required();
+  render->add_option("-i,--input", r.input, "Input audio file (WAV); its sample rate is the render's")->required();
+  render->add_option("-o,--output", r.output, "Output WAV file")->required();
+  render->add_option("-b,--block-size", r.blockSize, "Frames per processing call (default 512)");
+  render->add_flag("--process", r.accumulate, "Use the accumulating process entry instead of processReplacing");
+  render->add_option("-p,--param", r.params, "Set a parameter before rendering: INDEX=VALUE or NAME=VALUE (0..1)");
+  render->add_option("-a,--automation", r.automation, "Parameter keyframes over time (JSON, see docs/vstrun.md)");
+  render->add_option("-m,--midi", r.midi, "Standard MIDI File (type 0 or 1) to play into the plug-in");
+  render->add_option("-t,--tail", r.tail, "Seconds of silence rendered after the input (default 0)");
+  render->add_option("-f,--format", r.format, "Output samples: pcm16, pcm24 or float (default: the input's)");
+  render->add_option("-c,--channels", r.channels, "Output channels (default: the plug-in's outputs, at most the input's or 2)");
+  render->add_option("--tempo", r.tempo, "Tempo the host reports, in BPM (default 120)");
+  render->add_flag("-v,--verbose", r.verbose, "Report host requests (automation, edits) and routing on stderr");
+  render->add_flag("-q,--quiet", r.quiet, "Print nothing on success");
+
+  EditorArgs ed;
+  CLI::App* editor = app.add_subcommand("editor", "Open MODULE's editor in a window (Windows build)");
+  editor->add_option("MODULE", ed.module, "Plug-in module (.dll)")->required();
+  editor->add_option("-s,--seconds", ed.seconds, "Close after this many seconds (default: when the window is closed)");
+  editor->add_option("--screenshot", ed.screenshot, "Save a PNG of the editor before closing");
+  editor->add_option("-p,--param", ed.params, "Set a parameter first: INDEX=VALUE or NAME=VALUE (0..1)");
 
   CLI11_PARSE(app, argc, argv);
 
-  if (info->parsed()) return runInfo(infoModule);
+  std::signal(SIGINT, onInterrupt);
+  try {
+    if (info->parsed()) return runInfo(infoModule, infoJson);
+    if (render->parsed()) return runRender(r);
+    if (editor->parsed()) return runEditorCommand(ed);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vstrun: %s\n", e.what());
+    return 1;
+  }
   return 0;
 }

@@ -27,13 +27,39 @@
 #include <io.h>
 #define vstrun_isatty _isatty
 #define vstrun_fileno _fileno
+#define vstrun_dup _dup
+#define vstrun_dup2 _dup2
+#define vstrun_fdopen _fdopen
+#define vstrun_close _close
 #else
 #include <unistd.h>
 #define vstrun_isatty isatty
 #define vstrun_fileno fileno
+#define vstrun_dup dup
+#define vstrun_dup2 dup2
+#define vstrun_fdopen fdopen
+#define vstrun_close close
 #endif
 
 namespace {
+
+// What vstrun prints as its result. Plug-ins print to stdout too (debug
+// noise), which would spoil JSON or a script's parsing; so the real stdout
+// is kept for us here and the process's stdout goes to stderr.
+std::FILE* gOut = stdout;
+
+void keepStdoutForUs() {
+  std::fflush(stdout);
+  const int fd = vstrun_dup(vstrun_fileno(stdout));
+  if (fd < 0) return;
+  std::FILE* f = vstrun_fdopen(fd, "w");
+  if (!f) {
+    vstrun_close(fd);
+    return;
+  }
+  vstrun_dup2(vstrun_fileno(stderr), vstrun_fileno(stdout));
+  gOut = f;
+}
 
 std::atomic<bool> gInterrupted{false};
 extern "C" void onInterrupt(int) { gInterrupted.store(true); }
@@ -157,48 +183,48 @@ int runInfo(const std::string& path, bool json) {
     if (info.editorSizeKnown) j["editor"] = {{"width", info.editorWidth}, {"height", info.editorHeight}};
     else j["editor"] = nullptr;
     // Plug-ins write names in whatever 8-bit encoding they like.
-    std::printf("%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    std::fprintf(gOut, "%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     return 0;
   }
 
-  std::printf("module          %s\n", path.c_str());
-  std::printf("entry           %s\n", entry.c_str());
-  std::printf("name            %s\n", b.effectName.c_str());
-  std::printf("vendor          %s\n", b.vendor.c_str());
-  std::printf("product         %s\n", b.product.c_str());
-  std::printf("vendor version  %lld\n", static_cast<long long>(b.vendorVersion));
-  std::printf("unique id       %s (%ld)\n", vsthost::fourCharText(b.uniqueID).c_str(), static_cast<long>(b.uniqueID));
-  std::printf("version         %d\n", static_cast<int>(b.version));
-  std::printf("category        %s (%lld)\n", vsthost::categoryName(info.category),
+  std::fprintf(gOut, "module          %s\n", path.c_str());
+  std::fprintf(gOut, "entry           %s\n", entry.c_str());
+  std::fprintf(gOut, "name            %s\n", b.effectName.c_str());
+  std::fprintf(gOut, "vendor          %s\n", b.vendor.c_str());
+  std::fprintf(gOut, "product         %s\n", b.product.c_str());
+  std::fprintf(gOut, "vendor version  %lld\n", static_cast<long long>(b.vendorVersion));
+  std::fprintf(gOut, "unique id       %s (%ld)\n", vsthost::fourCharText(b.uniqueID).c_str(), static_cast<long>(b.uniqueID));
+  std::fprintf(gOut, "version         %d\n", static_cast<int>(b.version));
+  std::fprintf(gOut, "category        %s (%lld)\n", vsthost::categoryName(info.category),
               static_cast<long long>(info.category));
-  std::printf("vst version     %lld\n", static_cast<long long>(info.vstVersion));
-  std::printf("latency         %d samples\n", static_cast<int>(info.initialDelay));
-  std::printf("flags           %d (%s)\n", static_cast<int>(b.flags), vsthost::flagNames(b.flags).c_str());
+  std::fprintf(gOut, "vst version     %lld\n", static_cast<long long>(info.vstVersion));
+  std::fprintf(gOut, "latency         %d samples\n", static_cast<int>(info.initialDelay));
+  std::fprintf(gOut, "flags           %d (%s)\n", static_cast<int>(b.flags), vsthost::flagNames(b.flags).c_str());
   auto printPins = [](const char* title, const std::vector<vsthost::Pin>& list) {
-    std::printf("%-15s %zu\n", title, list.size());
+    std::fprintf(gOut, "%-15s %zu\n", title, list.size());
     for (const auto& p : list) {
       if (p.answered)
-        std::printf("  %-3d %-24s short \"%s\", flags %d (%s)\n", static_cast<int>(p.index),
+        std::fprintf(gOut, "  %-3d %-24s short \"%s\", flags %d (%s)\n", static_cast<int>(p.index),
                     ("\"" + p.label + "\"").c_str(), p.shortLabel.c_str(), static_cast<int>(p.flags),
                     pinFlags(p.flags).c_str());
       else
-        std::printf("  %-3d (not described)\n", static_cast<int>(p.index));
+        std::fprintf(gOut, "  %-3d (not described)\n", static_cast<int>(p.index));
     }
   };
   printPins("inputs", info.inputs);
   printPins("outputs", info.outputs);
-  std::printf("parameters      %zu\n", info.parameters.size());
+  std::fprintf(gOut, "parameters      %zu\n", info.parameters.size());
   for (const auto& p : info.parameters)
-    std::printf("  %-3d %-24s value %-10.6f display \"%s\" label \"%s\"\n", static_cast<int>(p.index),
+    std::fprintf(gOut, "  %-3d %-24s value %-10.6f display \"%s\" label \"%s\"\n", static_cast<int>(p.index),
                 ("\"" + p.name + "\"").c_str(), static_cast<double>(p.value), p.display.c_str(), p.label.c_str());
-  std::printf("programs        %zu (current %lld)\n", info.programs.size(), static_cast<long long>(info.currentProgram));
-  for (size_t i = 0; i < info.programs.size(); ++i) std::printf("  %-3zu \"%s\"\n", i, info.programs[i].c_str());
-  std::printf("can do\n");
+  std::fprintf(gOut, "programs        %zu (current %lld)\n", info.programs.size(), static_cast<long long>(info.currentProgram));
+  for (size_t i = 0; i < info.programs.size(); ++i) std::fprintf(gOut, "  %-3zu \"%s\"\n", i, info.programs[i].c_str());
+  std::fprintf(gOut, "can do\n");
   for (const auto& c : info.canDo)
-    std::printf("  %-24s %s (%lld)\n", c.question.c_str(), canDoText(c.answer), static_cast<long long>(c.answer));
-  if (!info.hasEditor) std::printf("editor          none\n");
-  else if (info.editorSizeKnown) std::printf("editor          %d x %d\n", info.editorWidth, info.editorHeight);
-  else std::printf("editor          yes, size given only once opened\n");
+    std::fprintf(gOut, "  %-24s %s (%lld)\n", c.question.c_str(), canDoText(c.answer), static_cast<long long>(c.answer));
+  if (!info.hasEditor) std::fprintf(gOut, "editor          none\n");
+  else if (info.editorSizeKnown) std::fprintf(gOut, "editor          %d x %d\n", info.editorWidth, info.editorHeight);
+  else std::fprintf(gOut, "editor          yes, size given only once opened\n");
   return 0;
 }
 
@@ -338,7 +364,7 @@ int runRender(const RenderArgs& a) {
                  static_cast<long long>(stats.calls), stats.usedAccumulating ? "process" : "processReplacing",
                  static_cast<long long>(stats.midiDelivered), static_cast<long long>(stats.parameterSets));
   if (!a.quiet)
-    std::printf("wrote %s: %d channel%s, %.0f Hz, %.3f s\n", a.output.c_str(), channels, channels == 1 ? "" : "s",
+    std::fprintf(gOut, "wrote %s: %d channel%s, %.0f Hz, %.3f s\n", a.output.c_str(), channels, channels == 1 ? "" : "s",
                 reader.sampleRate(), static_cast<double>(stats.frames) / reader.sampleRate());
   return 0;
 }
@@ -365,7 +391,7 @@ int runEditorCommand(const EditorArgs& a) {
   options.screenshot = a.screenshot;
   vstrun::runEditor(*plugin, options);
   plugin.reset();
-  if (!a.screenshot.empty()) std::printf("wrote %s\n", a.screenshot.c_str());
+  if (!a.screenshot.empty()) std::fprintf(gOut, "wrote %s\n", a.screenshot.c_str());
   return 0;
 }
 
@@ -411,13 +437,19 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
 
   std::signal(SIGINT, onInterrupt);
+  keepStdoutForUs();
+  int status = 0;
   try {
-    if (info->parsed()) return runInfo(infoModule, infoJson);
-    if (render->parsed()) return runRender(r);
-    if (editor->parsed()) return runEditorCommand(ed);
+    if (info->parsed()) status = runInfo(infoModule, infoJson);
+    else if (render->parsed()) status = runRender(r);
+    else if (editor->parsed()) status = runEditorCommand(ed);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vstrun: %s\n", e.what());
-    return 1;
+    status = 1;
   }
-  return 0;
+  if (std::fflush(gOut) != 0 && status == 0) {
+    std::fprintf(stderr, "vstrun: cannot write the standard output\n");
+    status = 1;
+  }
+  return status;
 }

@@ -182,7 +182,7 @@ TEST(AudioEffectDispatcher, RatesIdentityAndUnknownOpcodes) {
   EXPECT_EQ(dispatch(fx, effSetBlockSize, 0, 256), 0);
   EXPECT_EQ(fx.block(), 256);
   EXPECT_EQ(dispatch(fx, effIdentify, 5, 9, &fx, 1.5f), 0x4E764566);  // "NvEf"
-  for (VstInt32 op : {effEditDraw, effEditMouse, effEditKey, effEditTop, effEditSleep, 69, 1000, -1})
+  for (VstInt32 op : std::vector<VstInt32>{effEditDraw, effEditMouse, effEditKey, effEditTop, effEditSleep, 69, 1000, -1})
     EXPECT_EQ(dispatch(fx, op, 1, 1, nullptr, 1.0f), 0) << "opcode " << op;
 }
 

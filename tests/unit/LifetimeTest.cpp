@@ -11,6 +11,11 @@
 #include "host/DAEffectX.h"
 #include "instrument/uPlugin.h"
 
+// The replaced operators below pair malloc with free on purpose.
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 11
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 namespace {
 std::atomic<long> liveBlocks{0};
 std::atomic<long> totalAllocations{0};

@@ -5,6 +5,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+#include <emmintrin.h>
+#endif
+
 #include "editor/APluginEditor.h"
 #include "host/DFloatEnv.h"
 #include "instrument/uNoteTable.h"
@@ -296,42 +300,88 @@ int APlugin::searchLoopStart() const {
   return kBufferLength;
 }
 
-inline float APlugin::step(float left, float right) {
-  readIncrement = readThroughSpeed.load(relaxed);
+// Rare (once per loop phase), so kept out of the per-sample code; taking
+// no part of the engine state keeps that state in registers.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+VstInt32 APlugin::startLoop() {
+  const VstInt32 start = searchLoopStart();
+  if (editor) editor->update();
+  return start;
+}
+
+namespace {
+
+// Nearest integer, ties to even. The entry functions run the engine with
+// the MXCSR set to round to nearest (FloatEnvGuard), so the SSE conversion
+// rounds exactly as roundHalfEven does, at a fraction of its cost. Engine
+// positions and lengths stay far inside the 32-bit range.
+inline int64_t roundToEven(double x) {
+#if defined(__x86_64__) || defined(_M_X64)
+  return _mm_cvtsd_si64(_mm_set_sd(x));
+#elif defined(__i386__) || defined(_M_IX86)
+  return _mm_cvtsd_si32(_mm_set_sd(x));
+#else
+  return roundHalfEven(x);
+#endif
+}
+
+}  // namespace
+
+#if defined(__GNUC__)
+#define VANTOREL_INLINE inline __attribute__((always_inline))
+#else
+#define VANTOREL_INLINE inline
+#endif
+
+VANTOREL_INLINE float APlugin::step(EngineState& e, float left, float right) {
+  // Each parameter is read once per sample, so a change from another thread
+  // takes effect at the next sample.
+  e.readIncrement = readThroughSpeed.load(relaxed);
   const float mono = static_cast<float>((static_cast<double>(left) + static_cast<double>(right)) * 0.5);
-  if (writeIndex >= kBufferLength) writeIndex %= kBufferLength;
+  if (e.writeIndex >= kBufferLength) e.writeIndex %= kBufferLength;
   const double gain = 1.0 - static_cast<double>(volume.load(relaxed));
   const float size = buffSize.load(relaxed);
   if (size >= 1.0f) {
-    loopStartFound = 0;
-    sampleBuffer[writeIndex++] = mono;
+    e.loopStartFound = 0;
+    e.buffer[e.writeIndex++] = mono;
     return static_cast<float>(gain * mono);
   }
-  if (loopMode.load(relaxed) == 1 && loopStartFound == 0) {
-    loopStartFound = 1;
-    loopStart = searchLoopStart();
-    if (editor) editor->update();
+  if (e.loopStartFound == 0 && loopMode.load(relaxed) == 1) {
+    e.loopStartFound = 1;
+    e.loopStart = startLoop();
+    e.loopEndSize = -1.0f;
   }
-  loopEnd = loopStart + static_cast<VstInt32>(roundHalfEven((static_cast<double>(size) + kLoopLengthOffset) *
-                                                            static_cast<double>(kBufferLength - loopStart)));
-  const int64_t index = roundHalfEven(readPosition);
-  readPosition += readIncrement;
-  if (readPosition >= static_cast<double>(loopEnd))
-    readPosition = static_cast<double>(roundHalfEven(readPosition) % loopEnd);
-  // The loop may reach up to 23 samples past the buffer; those wrap to its start.
-  return static_cast<float>(gain * sampleBuffer[index % kBufferLength]);
+  // loopEnd depends only on buffSize and loopStart: recomputed when either moved.
+  if (size != e.loopEndSize) {
+    e.loopEnd = e.loopStart + static_cast<VstInt32>(roundToEven((static_cast<double>(size) + kLoopLengthOffset) *
+                                                                static_cast<double>(kBufferLength - e.loopStart)));
+    e.loopEndSize = size;
+  }
+  int64_t index = roundToEven(e.readPosition);
+  e.readPosition += e.readIncrement;
+  if (e.readPosition >= static_cast<double>(e.loopEnd))
+    e.readPosition = static_cast<double>(roundToEven(e.readPosition) % e.loopEnd);
+  // The loop may reach up to 23 samples past the buffer (a little more right
+  // after "Buff Size" shrank); those indices wrap to the buffer's start.
+  if (index >= kBufferLength) index -= kBufferLength;
+  if (index >= kBufferLength) index %= kBufferLength;
+  return static_cast<float>(gain * e.buffer[index]);
 }
 
 template <bool Accumulate>
 void APlugin::processBlock(float** inputs, float** outputs, VstInt32 sampleFrames) {
   tempoAt(0);
-  if (!sampleBuffer) return;
+  if (!sampleBuffer || sampleFrames <= 0) return;
   const float* inL = inputs ? inputs[0] : nullptr;
   const float* inR = inputs ? inputs[1] : nullptr;
   float* outL = outputs ? outputs[0] : nullptr;
   float* outR = outputs ? outputs[1] : nullptr;
+  // Only this thread touches the engine's state, so it can stay in registers.
+  EngineState e{sampleBuffer, writeIndex, readPosition, readIncrement, loopStartFound, loopStart, loopEnd, -1.0f};
   for (VstInt32 i = 0; i < sampleFrames; ++i) {
-    const float out = step(inL ? inL[i] : 0.0f, inR ? inR[i] : 0.0f);
+    const float out = step(e, inL ? inL[i] : 0.0f, inR ? inR[i] : 0.0f);
     if (Accumulate) {
       if (outL) outL[i] = outL[i] + out;
       if (outR) outR[i] = outR[i] + out;
@@ -340,6 +390,12 @@ void APlugin::processBlock(float** inputs, float** outputs, VstInt32 sampleFrame
       if (outR) outR[i] = out;
     }
   }
+  writeIndex = e.writeIndex;
+  readPosition = e.readPosition;
+  readIncrement = e.readIncrement;
+  loopStartFound = e.loopStartFound;
+  loopStart = e.loopStart;
+  loopEnd = e.loopEnd;
 }
 
 void APlugin::process(float** inputs, float** outputs, VstInt32 sampleFrames) {

@@ -67,10 +67,26 @@ class APlugin : public AudioEffectX {
  protected:
   friend class APluginEditor;
 
+  // The engine's audio-thread state, held in registers for the length of a
+  // block and written back to the members at its end.
+  struct EngineState {
+    float* buffer;
+    VstInt32 writeIndex;
+    double readPosition;
+    double readIncrement;
+    VstInt32 loopStartFound;
+    VstInt32 loopStart;
+    VstInt32 loopEnd;
+    float loopEndSize;  // the buffSize loopEnd was computed for; -1 when stale
+  };
+
   template <bool Accumulate>
   void processBlock(float** inputs, float** outputs, VstInt32 sampleFrames);
   // One frame of the buffer engine: returns the output sample for both channels.
-  float step(float left, float right);
+  float step(EngineState& engine, float left, float right);
+  // The first loop sample after recording: searches the loop start and tells
+  // the editor; returns the loop start.
+  VstInt32 startLoop();
   int searchLoopStart() const;
   APluginProgram* currentProgram() const;
 

@@ -4,11 +4,12 @@
 #
 #   scripts/wine-run.sh build/win64/vstrun.exe info Z:/work/main/build/win64/Vantorel.dll
 #
-# Uses WINEPREFIX (default /var/cache/vantorel-deps/wineprefix) and boots it
-# on first use. Starting a persistent server first (scripts/wine-session.sh
-# start) makes each launch cost ~0.1 s instead of ~3 s.
+# Uses the prefix VANTOREL_WINEPREFIX (default
+# /var/cache/vantorel-deps/wineprefix), never a WINEPREFIX of your own, and
+# boots it on first use. With a persistent server running
+# (scripts/wine-session.sh start) each launch costs ~0.1 s instead of ~3 s.
 set -u
-export WINEPREFIX="${WINEPREFIX:-/var/cache/vantorel-deps/wineprefix}"
+export WINEPREFIX="${VANTOREL_WINEPREFIX:-/var/cache/vantorel-deps/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 WINE=/usr/lib/wine/wine64

@@ -5,7 +5,7 @@
 #   scripts/wine-session.sh start   boots the prefix if needed, starts the server
 #   scripts/wine-session.sh stop    stops that server (wineserver -k)
 set -euo pipefail
-export WINEPREFIX="${WINEPREFIX:-/var/cache/vantorel-deps/wineprefix}"
+export WINEPREFIX="${VANTOREL_WINEPREFIX:-/var/cache/vantorel-deps/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 here=$(cd "$(dirname "$0")" && pwd)

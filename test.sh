@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Builds every target and runs every test suite that can run here:
+#
+#   ./test.sh                 all builds: linux64, linux64-asan, linux64-tsan,
+#                             linux32 (qemu-i386), win64 (Wine), win32 (file checks)
+#   ./test.sh linux64 win64   only these builds
+#
+# Installs the dependencies first (scripts/deps.sh; VANTOREL_SKIP_DEPS=1 skips
+# that). Build and test logs go to build/logs/. Ends with one line
+# "N passed, N failed" over all builds, and exits non-zero when a build or a
+# test failed.
+set -uo pipefail
+ROOT=$(cd "$(dirname "$0")" && pwd)
+source "$ROOT/scripts/common.sh"
+
+presets=("$@")
+[ ${#presets[@]} -eq 0 ] && presets=("${ALL_PRESETS[@]}")
+for p in "${presets[@]}"; do
+  case " ${ALL_PRESETS[*]} " in *" $p "*) ;; *) say "unknown build '$p' (known: ${ALL_PRESETS[*]})"; exit 2 ;; esac
+done
+
+trap cleanup_services EXIT
+start=$SECONDS
+total_pass=0
+total_fail=0
+total_skip=0
+status=0
+
+if ! install_deps; then
+  say "0 passed, 1 failed"
+  exit 1
+fi
+
+# Counts a build's results from CTest's JUnit file: "passed failed skipped".
+count_junit() { # $1 junit file
+  "$PYTHON" - "$1" <<'PY'
+import sys, xml.etree.ElementTree as ET
+passed = failed = skipped = 0
+for case in ET.parse(sys.argv[1]).getroot().iter("testcase"):
+    status = case.get("status")
+    if status == "run":
+        passed += 1
+    elif status in ("notrun", "disabled") and case.find("skipped") is not None:
+        skipped += 1
+    else:
+        failed += 1
+print(passed, failed, skipped)
+PY
+}
+
+for p in "${presets[@]}"; do
+  t0=$SECONDS
+  if ! build_preset "$p"; then
+    total_fail=$((total_fail + 1))
+    status=1
+    continue
+  fi
+
+  case $p in
+    win64)
+      start_xvfb
+      start_wine
+      ;;
+    *) start_xvfb ;;
+  esac
+
+  junit="$LOGS/$p-junit.xml"
+  log="$LOGS/$p-test.log"
+  rm -f "$junit"
+  (cd "$ROOT" && ctest --preset "$p" --output-junit "$junit") >"$log" 2>&1
+  rc=$?
+  if [ -f "$junit" ] && counts=$(count_junit "$junit"); then
+    read -r pass fail skip <<<"$counts"
+  else
+    pass=0 fail=0 skip=0
+  fi
+  # CTest failing with no failed test means the run itself broke (e.g. a
+  # test program that could not list its tests).
+  if [ "$rc" -ne 0 ] && [ "$fail" -eq 0 ]; then fail=1; fi
+  total_pass=$((total_pass + pass))
+  total_fail=$((total_fail + fail))
+  total_skip=$((total_skip + skip))
+  line="$p: $pass passed, $fail failed"
+  [ "$skip" -gt 0 ] && line="$line, $skip skipped"
+  say "$line ($((SECONDS - t0)) s)"
+  if [ "$fail" -gt 0 ]; then
+    status=1
+    # Failed tests' output and CTest's own complaints; passing tests' lines omitted.
+    grep -v -E '^ *(Start +[0-9]+:|[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed)' "$log" | tail -n 300
+  fi
+  [ "$p" = win64 ] && stop_wine
+done
+
+say "all builds: $((SECONDS - start)) s, logs in build/logs/"
+if [ "$total_skip" -gt 0 ]; then
+  say "$total_pass passed, $total_fail failed, $total_skip skipped"
+else
+  say "$total_pass passed, $total_fail failed"
+fi
+exit $status

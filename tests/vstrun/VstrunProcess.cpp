@@ -81,7 +81,10 @@ std::string quote(const std::string& arg) {
 
 ProcessResult runVstrun(const std::vector<std::string>& args) {
   ProcessResult result;
-  const std::string dir = scratchDir("_process-" + std::to_string(GetCurrentProcessId()));
+  // Fresh names for every run: Wine's background services, started by the
+  // first window, inherit and keep the handles of the run that started them.
+  static int runs = 0;
+  const std::string dir = scratchDir("_process-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++runs));
   const std::string outPath = dir + "/out.txt", errPath = dir + "/err.txt";
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
   HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);

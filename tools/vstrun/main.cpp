@@ -444,7 +444,12 @@ int main(int argc, char** argv) {
     else if (render->parsed()) status = runRender(r);
     else if (editor->parsed()) status = runEditorCommand(ed);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "vstrun: %s\n", e.what());
+    // One line, whatever the libraries' messages hold (some end in CR LF).
+    std::string line = e.what();
+    for (char& c : line)
+      if (c == '\n' || c == '\r') c = ' ';
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    std::fprintf(stderr, "vstrun: %s\n", line.c_str());
     status = 1;
   }
   if (std::fflush(gOut) != 0 && status == 0) {

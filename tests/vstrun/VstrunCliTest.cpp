@@ -10,6 +10,7 @@
 #include <sndfile.h>
 
 #include "VstrunProcess.h"
+#include "vsthost/Plugin.h"
 #include "support/TestHost.h"
 
 #ifdef _WIN32
@@ -373,5 +374,38 @@ TEST_F(Vstrun, EditorOpensInAHostWindowOfItsSizeAndSavesItsPixels) {
   EXPECT_FALSE(vtest::fileExists(path("no/folder/x.png")));
 }
 #endif
+
+TEST(VstHostPlugin, LoadingNamesWhatIsWrongAndNeverCallsABadRecord) {
+  vsthost::Host host;
+  std::string error;
+  EXPECT_FALSE(vsthost::Plugin::load(vtest::fixturePath("NoEntry"), host, &error));
+  EXPECT_NE(error.find("exports neither VSTPluginMain nor main"), std::string::npos) << error;
+  EXPECT_FALSE(vsthost::Plugin::load(vtest::fixturePath("NullEntry"), host, &error));
+  EXPECT_NE(error.find("returned no instance"), std::string::npos) << error;
+  EXPECT_FALSE(vsthost::Plugin::load(vtest::fixturePath("Missing"), host, &error));
+  EXPECT_NE(error.find("no such file"), std::string::npos) << error;
+
+  // Keep the module loaded so its call counter survives the failed load.
+  auto held = vsthost::Module::load(vtest::fixturePath("BadMagic"));
+  ASSERT_TRUE(held);
+  EXPECT_FALSE(vsthost::Plugin::load(vtest::fixturePath("BadMagic"), host, &error));
+  EXPECT_NE(error.find("magic is Nope, not VstP"), std::string::npos) << error;
+  auto calls = reinterpret_cast<int (*)()>(held->symbol("dispatcherCalls"));
+  ASSERT_NE(calls, nullptr);
+  EXPECT_EQ(calls(), 0);
+
+  auto probe = vsthost::Plugin::load(vtest::fixturePath("Probe"), host, &error);
+  ASSERT_TRUE(probe) << error;
+  EXPECT_EQ(host.effect(), probe->effect());
+  EXPECT_EQ(probe->findParameter("Marker"), 1);
+  EXPECT_EQ(probe->findParameter("  level "), 0);
+  EXPECT_EQ(probe->findParameter("Nope"), -1);
+  EXPECT_EQ(probe->programNames(), std::vector<std::string>{"Probe Program"});
+  probe->start(48000.0, 64);
+  EXPECT_TRUE(host.wantsMidi());  // asked for on effMainsChanged 1
+  EXPECT_EQ(host.sampleRate(), 48000.0);
+  probe.reset();
+  EXPECT_EQ(host.effect(), nullptr);
+}
 
 }  // namespace

@@ -104,7 +104,9 @@ Automation::Automation(const AutomationFile& file, double sampleRate, int32_t nu
       found = byParam.emplace(index, tracks_.size()).first;
       tracks_.push_back(Track{index, initial(index), {}, false, 0.0f});
     }
-    const double frames = file.samples ? kf.time : kf.time * sampleRate;
+    // Keyframes beyond any render's end still sort last; the cap keeps the
+    // conversion to an integer defined.
+    const double frames = std::min(file.samples ? kf.time : kf.time * sampleRate, 9.0e15);
     tracks_[found->second].points.push_back({static_cast<int64_t>(std::llround(frames)), kf.value, kf.linear});
   }
   for (Track& t : tracks_)

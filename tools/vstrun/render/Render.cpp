@@ -75,12 +75,12 @@ RenderStats render(vsthost::Plugin& plugin, AudioSource& source, AudioSink& sink
   std::vector<FrameEvent> events;
   events.reserve(midi.size());
   for (const TimedMidi& m : midi) {
-    const int64_t frame = static_cast<int64_t>(std::llround(m.seconds * rate));
-    if (frame >= total) {
+    const double at = std::round(m.seconds * rate);
+    if (!(at < static_cast<double>(total))) {  // compared as doubles: no overflow for absurd times
       ++stats.midiDropped;
       continue;
     }
-    events.push_back({frame, m});
+    events.push_back({static_cast<int64_t>(at), m});
   }
   if (stats.midiDropped && options.log)
     options.log(std::to_string(stats.midiDropped) + " MIDI message(s) fall after the end and are not sent");

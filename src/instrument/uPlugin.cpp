@@ -2,6 +2,7 @@
 
 #include <cfloat>
 #include <cstddef>
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -370,6 +371,57 @@ VANTOREL_INLINE float APlugin::step(EngineState& e, float left, float right) {
   return static_cast<float>(gain * e.buffer[index]);
 }
 
+namespace {
+
+// One stretch of recording that does not cross the buffer's end. Each frame
+// depends on nothing but its own inputs, so the compiler may vectorise it;
+// input and output channels may be the same buffers (same index only).
+template <bool Accumulate>
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("tree-vectorize", "vect-cost-model=dynamic")))
+#endif
+void recordRun(const float* inL, const float* inR, float* buffer, float* outL, float* outR, VstInt32 frames,
+               double gain) {
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC ivdep
+#endif
+  for (VstInt32 i = 0; i < frames; ++i) {
+    const float mono = static_cast<float>((static_cast<double>(inL[i]) + static_cast<double>(inR[i])) * 0.5);
+    buffer[i] = mono;
+    const float out = static_cast<float>(gain * mono);
+    if (Accumulate) {
+      outL[i] = outL[i] + out;
+      outR[i] = outR[i] + out;
+    } else {
+      outL[i] = out;
+      outR[i] = out;
+    }
+  }
+}
+
+}  // namespace
+
+// A block that starts in record mode. Nothing on the audio thread changes a
+// parameter between here and the block's end, so reading "Volume" once is
+// what reading it at every sample gives; a change from another thread lands
+// with the next block.
+template <bool Accumulate>
+void APlugin::recordBlock(const float* inL, const float* inR, float* outL, float* outR, VstInt32 sampleFrames) {
+  const double gain = 1.0 - static_cast<double>(volume.load(relaxed));
+  VstInt32 w = writeIndex;
+  if (w >= kBufferLength) w %= kBufferLength;
+  for (VstInt32 done = 0; done < sampleFrames;) {
+    if (w >= kBufferLength) w = 0;
+    const VstInt32 run = std::min(sampleFrames - done, kBufferLength - w);
+    recordRun<Accumulate>(inL + done, inR + done, sampleBuffer + w, outL + done, outR + done, run, gain);
+    done += run;
+    w += run;
+  }
+  writeIndex = w;
+  readIncrement = readThroughSpeed.load(relaxed);
+  loopStartFound = 0;
+}
+
 template <bool Accumulate>
 void APlugin::processBlock(float** inputs, float** outputs, VstInt32 sampleFrames) {
   tempoAt(0);
@@ -378,6 +430,10 @@ void APlugin::processBlock(float** inputs, float** outputs, VstInt32 sampleFrame
   const float* inR = inputs ? inputs[1] : nullptr;
   float* outL = outputs ? outputs[0] : nullptr;
   float* outR = outputs ? outputs[1] : nullptr;
+  if (inL && inR && outL && outR && buffSize.load(relaxed) >= 1.0f) {
+    recordBlock<Accumulate>(inL, inR, outL, outR, sampleFrames);
+    return;
+  }
   // Only this thread touches the engine's state, so it can stay in registers.
   EngineState e{sampleBuffer, writeIndex, readPosition, readIncrement, loopStartFound, loopStart, loopEnd, -1.0f};
   for (VstInt32 i = 0; i < sampleFrames; ++i) {

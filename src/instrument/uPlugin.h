@@ -82,6 +82,8 @@ class APlugin : public AudioEffectX {
 
   template <bool Accumulate>
   void processBlock(float** inputs, float** outputs, VstInt32 sampleFrames);
+  template <bool Accumulate>
+  void recordBlock(const float* inL, const float* inR, float* outL, float* outR, VstInt32 sampleFrames);
   // One frame of the buffer engine: returns the output sample for both channels.
   float step(EngineState& engine, float left, float right);
   // The first loop sample after recording: searches the loop start and tells

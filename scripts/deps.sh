@@ -24,9 +24,18 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   NEED_UPDATE=1
 fi
-for p in "${APT_PACKAGES[@]}" "${APT_I386[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
+# One query answers "everything installed?" in a tenth of a second; only
+# when it says no do we look for the missing packages one by one.
+all_installed() {
+  local out
+  out=$(dpkg-query -W -f='${db:Status-Status}\n' "${APT_PACKAGES[@]}" "${APT_I386[@]}" 2>&1) || return 1
+  ! grep -qv '^installed$' <<<"$out"
+}
+if [ -n "${NEED_UPDATE:-}" ] || ! all_installed; then
+  for p in "${APT_PACKAGES[@]}" "${APT_I386[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+fi
 if [ ${#missing[@]} -gt 0 ] || [ -n "${NEED_UPDATE:-}" ]; then
   echo "deps: installing ${missing[*]}" >&2
   export DEBIAN_FRONTEND=noninteractive
@@ -65,14 +74,14 @@ SRC
                 -DCMAKE_C_COMPILER=$triple-gcc-posix -DCMAKE_CXX_COMPILER=$triple-g++-posix
                 -DCMAKE_RC_COMPILER=$triple-windres -DCMAKE_INSTALL_PREFIX="$prefix"
                 -DCMAKE_FIND_ROOT_PATH="$prefix" -DCMAKE_POSITION_INDEPENDENT_CODE=ON)
+  local log="$CACHE/$triple-$name.log"
   case $name in
-    libjpeg-turbo) cmake -S "$srcdir" -B "$work/b" "${common[@]}" -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF >/dev/null ;;
+    libjpeg-turbo) cmake -S "$srcdir" -B "$work/b" "${common[@]}" -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF >"$log" 2>&1 ;;
     libsndfile) cmake -S "$srcdir" -B "$work/b" "${common[@]}" -DBUILD_SHARED_LIBS=OFF -DENABLE_EXTERNAL_LIBS=OFF \
                   -DENABLE_MPEG=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF \
-                  -DENABLE_CPACK=OFF -DINSTALL_MANPAGES=OFF >/dev/null ;;
-  esac
-  cmake --build "$work/b" >/dev/null
-  cmake --install "$work/b" >/dev/null
+                  -DENABLE_CPACK=OFF -DINSTALL_MANPAGES=OFF >"$log" 2>&1 ;;
+  esac || { cat "$log" >&2; return 1; }
+  { cmake --build "$work/b" -j2 && cmake --install "$work/b"; } >>"$log" 2>&1 || { tail -n 80 "$log" >&2; return 1; }
   rm -rf "$work"
   touch "$prefix/.${name}.done"
   echo "deps: built $name for $triple" >&2

@@ -61,7 +61,7 @@ ${signed:+Signed-By: $signed}
 SRC
       apt-get update -qq
     fi
-    (cd "$CACHE/src" && apt-get source --download-only -qq "$name" >/dev/null)
+    (cd "$CACHE/src" && apt-get source -o APT::Sandbox::User=root --download-only -qq "$name" >/dev/null)
   fi
   local tarball work
   tarball=$(ls "$CACHE/src/${name}"_*.orig.tar.* | head -1)

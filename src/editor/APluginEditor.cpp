@@ -21,7 +21,7 @@ int32_t valueToPosition(float value) {
 
 }  // namespace
 
-APluginEditor::APluginEditor(AudioEffect* effect) : AEffEditor(effect) { FOpenCount = 0; }
+APluginEditor::APluginEditor(AudioEffect* effect) : AEffEditor(effect) {}
 
 APluginEditor::~APluginEditor() {
   if (window()) {
@@ -49,7 +49,8 @@ VstInt32 APluginEditor::getRect(ERect** ptr) {
 
 VstInt32 APluginEditor::open(void* ptr) {
   TPluginEditorWindow* w = window();
-  if (FOpenCount + 1 == 1 || !w) {
+  // The first open (the count is about to become 1), or a kept window that is gone.
+  if (openCount == 0 || !w) {
     std::unique_ptr<TPluginEditorWindow> fresh(new (std::nothrow) TPluginEditorWindow);
     if (!fresh) return 0;
     std::unique_ptr<toolkit::NativeWindow> native = toolkit::createNativeWindow(*fresh, ptr);
@@ -67,7 +68,7 @@ VstInt32 APluginEditor::open(void* ptr) {
     editorWindow.store(w, std::memory_order_seq_cst);
   }
   parentWindow = ptr;
-  ++FOpenCount;
+  ++openCount;
   plugin()->editorClosed = false;
   w->nativeWindow()->repaintNow();
   w->nativeWindow()->show();
@@ -77,8 +78,8 @@ VstInt32 APluginEditor::open(void* ptr) {
 void APluginEditor::close() {
   if (TPluginEditorWindow* w = window())
     if (w->nativeWindow()) w->nativeWindow()->hide();
-  if (--FOpenCount < 0) FOpenCount = 0;
-  if (FOpenCount == 0) {
+  if (--openCount < 0) openCount = 0;
+  if (openCount == 0) {
     plugin()->editorClosed = true;
     destroyWindow();
   }

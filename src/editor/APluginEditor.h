@@ -35,13 +35,13 @@ class APluginEditor : public AEffEditor {
 
   // The open window, or null. UI thread only.
   TPluginEditorWindow* window() const { return editorWindow.load(std::memory_order_relaxed); }
-  VstInt32 openCount() const { return FOpenCount; }
+  VstInt32 getOpenCount() const { return openCount; }
 
  protected:
   APlugin* plugin() const;
 
   ERect rect{};
-  VstInt32 FOpenCount = 0;
+  VstInt32 openCount = 0;
   std::atomic<TPluginEditorWindow*> editorWindow{nullptr};
   void* parentWindow = nullptr;
 

@@ -108,7 +108,7 @@ TEST_F(Bridge, OpenTwiceCloseOnceKeepsTheWindowHiddenAndStillIdling) {
   open();
   EXPECT_EQ(in.bridge()->window(), first) << "a second open creates no window";
   in.dispatch(effEditClose);
-  EXPECT_EQ(in.bridge()->openCount(), 1);
+  EXPECT_EQ(in.bridge()->getOpenCount(), 1);
   ASSERT_EQ(in.bridge()->window(), first);
   EXPECT_FALSE(first->nativeWindow()->visible());
   host.clear();
@@ -116,13 +116,13 @@ TEST_F(Bridge, OpenTwiceCloseOnceKeepsTheWindowHiddenAndStillIdling) {
   EXPECT_EQ(host.count(audioMasterAutomate), 2u);
   in.dispatch(effEditClose);
   EXPECT_EQ(in.bridge()->window(), nullptr);
-  EXPECT_EQ(in.bridge()->openCount(), 0);
+  EXPECT_EQ(in.bridge()->getOpenCount(), 0);
 }
 
 TEST_F(Bridge, ClosedEditorLeavesHostValuesExactlyAsSet) {
   NEEDS_OFFSCREEN_OPEN();
   in.dispatch(effEditClose);  // close with nothing open
-  EXPECT_EQ(in.bridge()->openCount(), 0);
+  EXPECT_EQ(in.bridge()->getOpenCount(), 0);
   open();
   in.dispatch(effEditClose);
   host.clear();

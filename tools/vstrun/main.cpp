@@ -81,20 +81,20 @@ struct ParamSetting {
   float value;
 };
 
-ParamSetting resolveParam(const vsthost::Plugin& plugin, const std::string& spec) {
-  const size_t eq = spec.rfind('=');
-  if (eq == std::string::npos || eq == 0 || eq + 1 == spec.size())
-    throw Failure("--param \"" + spec + "\": expected INDEX=VALUE or NAME=VALUE");
-  const std::string key = spec.substr(0, eq), text = spec.substr(eq + 1);
+ParamSetting resolveParam(const vsthost::Plugin& plugin, const std::string& setting) {
+  const size_t eq = setting.rfind('=');
+  if (eq == std::string::npos || eq == 0 || eq + 1 == setting.size())
+    throw Failure("--param \"" + setting + "\": expected INDEX=VALUE or NAME=VALUE");
+  const std::string key = setting.substr(0, eq), text = setting.substr(eq + 1);
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
   if (end == text.c_str() || *end != '\0' || !(value >= 0.0 && value <= 1.0))
-    throw Failure("--param \"" + spec + "\": the value must be a number from 0 to 1");
+    throw Failure("--param \"" + setting + "\": the value must be a number from 0 to 1");
   const VstInt32 n = plugin.numParams();
   if (key.find_first_not_of("0123456789") == std::string::npos) {
     const long index = key.size() <= 9 ? std::strtol(key.c_str(), nullptr, 10) : -1;
     if (index < 0 || index >= n)
-      throw Failure("--param \"" + spec + "\": parameter " + key + " does not exist (the plug-in has " +
+      throw Failure("--param \"" + setting + "\": parameter " + key + " does not exist (the plug-in has " +
                     std::to_string(n) + ")");
     return {static_cast<VstInt32>(index), static_cast<float>(value)};
   }
@@ -102,7 +102,7 @@ ParamSetting resolveParam(const vsthost::Plugin& plugin, const std::string& spec
   if (index < 0) {
     std::string names;
     for (VstInt32 i = 0; i < n && i < 40; ++i) names += (i ? ", " : "") + ("\"" + plugin.parameterName(i) + "\"");
-    throw Failure("--param \"" + spec + "\": the plug-in has no parameter named \"" + key + "\"" +
+    throw Failure("--param \"" + setting + "\": the plug-in has no parameter named \"" + key + "\"" +
                   (n > 0 ? " (it has " + names + (n > 40 ? ", ..." : "") + ")" : " (it has none)"));
   }
   return {index, static_cast<float>(value)};

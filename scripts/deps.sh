@@ -11,7 +11,7 @@ APT_PACKAGES=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   nasm qemu-user wine64 xvfb xauth x11-utils imagemagick
   googletest libgtest-dev libbenchmark-dev
-  libjpeg62-turbo-dev libsndfile1-dev
+  libjpeg62-turbo-dev libsndfile1-dev libx11-dev
   libcli11-dev nlohmann-json3-dev libstb-dev
   python3-pil fonts-dejavu-core
   valgrind

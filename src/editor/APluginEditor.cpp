@@ -98,8 +98,12 @@ void APluginEditor::destroyWindow() {
 void APluginEditor::idle() {
   TPluginEditorWindow* w = window();
   if (plugin()->editorClosed || !w) return;
+  toolkit::NativeWindow* native = w->nativeWindow();
+  // Where the host runs no event loop for us, pointer input arrives here.
+  if (native) native->pumpEvents();
   w->par01.setVelFPosition(valueToPosition(w->paramValues[0].load(std::memory_order_relaxed)));
   w->par02.setVelFPosition(valueToPosition(w->paramValues[1].load(std::memory_order_relaxed)));
+  if (native) native->pumpEvents();
 }
 
 void APluginEditor::update() {

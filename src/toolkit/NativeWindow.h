@@ -35,11 +35,16 @@ class NativeWindow {
   // The Form calls this when an area (already clipped to the client area)
   // needs painting.
   virtual void invalidated(const Rect& area) = 0;
+  // Handle the window system's pending events and paint what is invalid,
+  // for platforms where the host does not run our event loop (X11: the
+  // editor's idle calls this). Elsewhere nothing to do.
+  virtual void pumpEvents() {}
 };
 
 // The platform's window for form, as a borderless child of parent (a native
-// window handle; the offscreen backend ignores it). Null when the platform
-// refuses to create it. The window is hidden until show().
+// window handle: an HWND, or on X11 a window id carried in the pointer).
+// Null when the platform refuses to create it; on X11 the offscreen window
+// when no display or no such parent can be had. Hidden until show().
 std::unique_ptr<NativeWindow> createNativeWindow(Form& form, void* parent);
 
 // A window that exists only in memory, on every platform: for tests and

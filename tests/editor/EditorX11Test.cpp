@@ -1,0 +1,193 @@
+// The editor in real X11 windows (Xvfb here): the built module opened inside
+// a host window through the dispatcher, fed pointer events through its
+// idle, its pixels read back and compared with the offscreen rendering.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "editor/EditorTestSupport.h"
+
+// Last: Xlib defines macros (None, Status, Bool) that other headers use as names.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+class X11Editor : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display (run under Xvfb)";
+    display = XOpenDisplay(nullptr);
+    if (!display) GTEST_SKIP() << "cannot open the display";
+    host = XCreateSimpleWindow(display, DefaultRootWindow(display), 20, 20, 400, 300, 0, 0,
+                               WhitePixel(display, DefaultScreen(display)));
+    XMapWindow(display, host);
+    XSync(display, False);
+    plugin = std::make_unique<vtest::PluginInstance>(recorder);
+    ASSERT_TRUE(plugin->ok()) << plugin->error();
+  }
+  void TearDown() override {
+    plugin.reset();
+    if (display) {
+      if (host) XDestroyWindow(display, host);
+      XCloseDisplay(display);
+    }
+  }
+
+  void* parentHandle() const { return reinterpret_cast<void*>(static_cast<uintptr_t>(host)); }
+
+  // The editor's window: the host window's only child.
+  Window editorChild() {
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    XSync(display, False);
+    if (!XQueryTree(display, host, &root, &parent, &children, &count)) return 0;
+    const Window child = count == 1 ? children[0] : 0;
+    if (children) XFree(children);
+    return child;
+  }
+
+  // Idle calls as a host makes them, with the server caught up in between.
+  void idle(int times = 3) {
+    for (int i = 0; i < times; ++i) {
+      XSync(display, False);
+      plugin->dispatch(effEditIdle);
+    }
+    XSync(display, False);
+  }
+
+  toolkit::Picture grab(Window w) {
+    XWindowAttributes a;
+    XGetWindowAttributes(display, w, &a);
+    XImage* image = XGetImage(display, w, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
+    toolkit::Picture out(a.width, a.height);
+    for (int y = 0; y < a.height; ++y)
+      for (int x = 0; x < a.width; ++x) {
+        const unsigned long v = XGetPixel(image, x, y);
+        out.setPixel(x, y, toolkit::Rgb{uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+      }
+    XDestroyImage(image);
+    return out;
+  }
+
+  void send(Window w, int type, int x, int y, unsigned button = 1) {
+    XEvent e{};
+    if (type == MotionNotify) {
+      e.xmotion.type = MotionNotify;
+      e.xmotion.window = w;
+      e.xmotion.x = x;
+      e.xmotion.y = y;
+      e.xmotion.state = Button1Mask;
+      XSendEvent(display, w, False, PointerMotionMask, &e);
+    } else {
+      e.xbutton.type = type;
+      e.xbutton.window = w;
+      e.xbutton.x = x;
+      e.xbutton.y = y;
+      e.xbutton.button = button;
+      XSendEvent(display, w, False, type == ButtonPress ? ButtonPressMask : ButtonReleaseMask, &e);
+    }
+    XSync(display, False);
+  }
+
+  Display* display = nullptr;
+  Window host = 0;
+  vtest::RecordingHost recorder;
+  std::unique_ptr<vtest::PluginInstance> plugin;
+};
+
+int differences(const toolkit::Picture& a, const toolkit::Picture& b) {
+  if (a.width() != b.width() || a.height() != b.height()) return -1;
+  int n = 0;
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x)
+      if (a.pixel(x, y) != b.pixel(x, y)) ++n;
+  return n;
+}
+
+toolkit::Picture offscreen(int pos1, int pos2, bool about) {
+  TPluginEditorWindow w;
+  w.par01.setVelFPosition(pos1);
+  w.par02.setVelFPosition(pos2);
+  if (about) w.AboutButtonClick(nullptr);
+  w.paint();
+  return w.frame();
+}
+
+TEST_F(X11Editor, OpensAsAChildAtTheCornerAndShowsTheOffscreenPixels) {
+  ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, parentHandle()), 1);
+  const Window child = editorChild();
+  ASSERT_NE(child, 0u);
+  XWindowAttributes a;
+  ASSERT_TRUE(XGetWindowAttributes(display, child, &a));
+  EXPECT_EQ(a.x, 0);
+  EXPECT_EQ(a.y, 0);
+  EXPECT_EQ(a.width, 250);
+  EXPECT_EQ(a.height, 199);
+  EXPECT_EQ(a.border_width, 0);
+  EXPECT_EQ(a.map_state, IsViewable);
+  ERect* r = nullptr;
+  ASSERT_EQ(plugin->dispatch(effEditGetRect, 0, 0, &r), 1);
+  EXPECT_EQ(r->bottom, 199);
+  EXPECT_EQ(r->right, 250);
+
+  plugin->setParameter(0, 0.5f);
+  plugin->setParameter(1, 1.0f);
+  idle();
+  EXPECT_EQ(differences(grab(child), offscreen(33, 66, false)), 0);
+
+  plugin->dispatch(effEditClose);
+  EXPECT_EQ(editorChild(), 0u) << "closing removes the window";
+}
+
+TEST_F(X11Editor, PointerEventsDragTheFaderAndTheButtonShowsAbout) {
+  ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, parentHandle()), 1);
+  const Window child = editorChild();
+  ASSERT_NE(child, 0u);
+  plugin->setParameter(0, 0.0f);
+  idle();
+  recorder.clear();
+  // Press 12 pixels into par01's knob, then drag 30 pixels down.
+  send(child, ButtonPress, 20, 89);
+  send(child, MotionNotify, 20, 119);
+  send(child, ButtonRelease, 20, 119);
+  idle(1);
+  const float dragged = static_cast<float>(30.0L / 66.0L);
+  EXPECT_EQ(plugin->getParameter(0), dragged);
+  const auto sent = etest::automations(recorder);
+  ASSERT_GE(sent.size(), 2u);
+  EXPECT_EQ(sent.front().index, 0);
+  EXPECT_EQ(sent.front().value, dragged);
+  EXPECT_EQ(differences(grab(child), offscreen(30, 0, false)), 0);
+
+  send(child, ButtonPress, 235, 17);
+  send(child, ButtonRelease, 235, 17);
+  idle(1);
+  EXPECT_EQ(differences(grab(child), offscreen(30, 0, true)), 0);
+  send(child, ButtonPress, 235, 17);
+  send(child, ButtonRelease, 235, 17);
+  idle(1);
+  EXPECT_EQ(differences(grab(child), offscreen(30, 0, false)), 0);
+}
+
+TEST_F(X11Editor, ABadParentOrAVanishedOneNeverTakesTheHostDown) {
+  // No such window: the editor still opens, in memory only.
+  EXPECT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(uintptr_t{0x1FFFFFF0})), 1);
+  idle();
+  plugin->dispatch(effEditClose);
+
+  // The host destroys its window (and ours with it) before closing the editor.
+  ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, parentHandle()), 1);
+  ASSERT_NE(editorChild(), 0u);
+  XDestroyWindow(display, host);
+  host = 0;
+  XSync(display, False);
+  plugin->setParameter(1, 0.5f);
+  idle();
+  plugin->dispatch(effEditClose);
+  EXPECT_EQ(plugin->getParameter(1), 0.5f);
+}
+
+}  // namespace

@@ -54,4 +54,13 @@ class Instrument {
 // Writes a picture as PNG (tests leave screenshots in the build folder).
 bool writePng(const toolkit::Picture& picture, const std::string& path);
 
+// The editor's pixels as the offscreen backend renders them, with the faders
+// at these positions and the About view shown or not: what a real window
+// must show in the same state.
+toolkit::Picture offscreenEditor(int position1, int position2, bool about);
+
+// How many pixels differ (-1 when the sizes do); first, if given, gets the
+// first differing pixel as "x,y".
+int differences(const toolkit::Picture& a, const toolkit::Picture& b, std::string* first = nullptr);
+
 }  // namespace etest

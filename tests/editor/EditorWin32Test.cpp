@@ -90,28 +90,7 @@ toolkit::Picture grab(HWND hwnd) {
   return out;
 }
 
-// How many pixels differ between the window and the offscreen rendering.
-int differences(const toolkit::Picture& a, const toolkit::Picture& b, std::string* first = nullptr) {
-  if (a.width() != b.width() || a.height() != b.height()) return -1;
-  int n = 0;
-  for (int y = 0; y < a.height(); ++y)
-    for (int x = 0; x < a.width(); ++x)
-      if (a.pixel(x, y) != b.pixel(x, y) && n++ == 0 && first)
-        *first = std::to_string(x) + "," + std::to_string(y);
-  return n;
-}
-
 LPARAM at(int x, int y) { return MAKELPARAM(x, y); }
-
-// The offscreen rendering of the editor in a given state.
-toolkit::Picture offscreen(int pos1, int pos2, bool about) {
-  TPluginEditorWindow w;
-  w.par01.setVelFPosition(pos1);
-  w.par02.setVelFPosition(pos2);
-  if (about) w.AboutButtonClick(nullptr);
-  w.paint();
-  return w.frame();
-}
 
 class Win32Editor : public ::testing::Test {
  protected:
@@ -165,7 +144,7 @@ TEST_F(Win32Editor, OpensAsABorderlessChildAndShowsTheOffscreenPixels) {
   plugin->dispatch(effEditIdle);
   pump();
   std::string where;
-  EXPECT_EQ(differences(grab(child), offscreen(33, 66, false), &where), 0) << "first at " << where;
+  EXPECT_EQ(etest::differences(grab(child), etest::offscreenEditor(33, 66, false), &where), 0) << "first at " << where;
 
   if (const char* path = std::getenv("VANTOREL_EDITOR_SCREENSHOT")) {
     plugin->setParameter(0, 0.35f);
@@ -204,14 +183,14 @@ TEST_F(Win32Editor, DraggingWithTheMouseAutomatesAndClickingTheButtonShowsAbout)
   EXPECT_EQ(sent[0].value, static_cast<float>(30.0L / 66.0L));
   EXPECT_EQ(sent[1].index, 1);
   pump();
-  EXPECT_EQ(differences(grab(child), offscreen(30, 0, false)), 0);
+  EXPECT_EQ(etest::differences(grab(child), etest::offscreenEditor(30, 0, false)), 0);
 
   // The About button.
   PostMessageW(child, WM_LBUTTONDOWN, MK_LBUTTON, at(235, 17));
   PostMessageW(child, WM_LBUTTONUP, 0, at(235, 17));
   pump();
   std::string where;
-  EXPECT_EQ(differences(grab(child), offscreen(30, 0, true), &where), 0) << "first at " << where;
+  EXPECT_EQ(etest::differences(grab(child), etest::offscreenEditor(30, 0, true), &where), 0) << "first at " << where;
   // With About shown a drag on the fader's place does nothing.
   recorder.clear();
   PostMessageW(child, WM_LBUTTONDOWN, MK_LBUTTON, at(20, 119));
@@ -222,7 +201,7 @@ TEST_F(Win32Editor, DraggingWithTheMouseAutomatesAndClickingTheButtonShowsAbout)
   PostMessageW(child, WM_LBUTTONDOWN, MK_LBUTTON, at(230, 10));
   PostMessageW(child, WM_LBUTTONUP, 0, at(230, 10));
   pump();
-  EXPECT_EQ(differences(grab(child), offscreen(30, 0, false)), 0);
+  EXPECT_EQ(etest::differences(grab(child), etest::offscreenEditor(30, 0, false)), 0);
 }
 
 TEST_F(Win32Editor, HandCursorOverTheControlsArrowElsewhere) {

@@ -98,24 +98,6 @@ class X11Editor : public ::testing::Test {
   std::unique_ptr<vtest::PluginInstance> plugin;
 };
 
-int differences(const toolkit::Picture& a, const toolkit::Picture& b) {
-  if (a.width() != b.width() || a.height() != b.height()) return -1;
-  int n = 0;
-  for (int y = 0; y < a.height(); ++y)
-    for (int x = 0; x < a.width(); ++x)
-      if (a.pixel(x, y) != b.pixel(x, y)) ++n;
-  return n;
-}
-
-toolkit::Picture offscreen(int pos1, int pos2, bool about) {
-  TPluginEditorWindow w;
-  w.par01.setVelFPosition(pos1);
-  w.par02.setVelFPosition(pos2);
-  if (about) w.AboutButtonClick(nullptr);
-  w.paint();
-  return w.frame();
-}
-
 TEST_F(X11Editor, OpensAsAChildAtTheCornerAndShowsTheOffscreenPixels) {
   ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, parentHandle()), 1);
   const Window child = editorChild();
@@ -136,7 +118,7 @@ TEST_F(X11Editor, OpensAsAChildAtTheCornerAndShowsTheOffscreenPixels) {
   plugin->setParameter(0, 0.5f);
   plugin->setParameter(1, 1.0f);
   idle();
-  EXPECT_EQ(differences(grab(child), offscreen(33, 66, false)), 0);
+  EXPECT_EQ(etest::differences(grab(child), etest::offscreenEditor(33, 66, false)), 0);
 
   plugin->dispatch(effEditClose);
   EXPECT_EQ(editorChild(), 0u) << "closing removes the window";
@@ -160,16 +142,16 @@ TEST_F(X11Editor, PointerEventsDragTheFaderAndTheButtonShowsAbout) {
   ASSERT_GE(sent.size(), 2u);
   EXPECT_EQ(sent.front().index, 0);
   EXPECT_EQ(sent.front().value, dragged);
-  EXPECT_EQ(differences(grab(child), offscreen(30, 0, false)), 0);
+  EXPECT_EQ(etest::differences(grab(child), etest::offscreenEditor(30, 0, false)), 0);
 
   send(child, ButtonPress, 235, 17);
   send(child, ButtonRelease, 235, 17);
   idle(1);
-  EXPECT_EQ(differences(grab(child), offscreen(30, 0, true)), 0);
+  EXPECT_EQ(etest::differences(grab(child), etest::offscreenEditor(30, 0, true)), 0);
   send(child, ButtonPress, 235, 17);
   send(child, ButtonRelease, 235, 17);
   idle(1);
-  EXPECT_EQ(differences(grab(child), offscreen(30, 0, false)), 0);
+  EXPECT_EQ(etest::differences(grab(child), etest::offscreenEditor(30, 0, false)), 0);
 }
 
 TEST_F(X11Editor, ABadParentOrAVanishedOneNeverTakesTheHostDown) {

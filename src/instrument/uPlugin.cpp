@@ -12,6 +12,7 @@
 
 #include "editor/APluginEditor.h"
 #include "host/DFloatEnv.h"
+#include "instrument/uLoopPlayer.h"
 #include "instrument/uNoteTable.h"
 
 namespace {
@@ -314,64 +315,15 @@ VstInt32 APlugin::startLoop() {
 
 namespace {
 
-// Nearest integer, ties to even. The entry functions run the engine with
-// the MXCSR set to round to nearest (FloatEnvGuard), so the SSE conversion
-// rounds exactly as roundHalfEven does, at a fraction of its cost. Engine
-// positions and lengths stay far inside the 32-bit range.
-inline int64_t roundToEven(double x) {
-#if defined(__x86_64__) || defined(_M_X64)
-  return _mm_cvtsd_si64(_mm_set_sd(x));
-#elif defined(__i386__) || defined(_M_IX86)
+// Nearest integer, ties to even, by the MXCSR that the entry functions set
+// to round to nearest (FloatEnvGuard). Loop lengths stay far inside int32.
+inline VstInt32 roundToEven(double x) {
+#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
   return _mm_cvtsd_si32(_mm_set_sd(x));
 #else
-  return roundHalfEven(x);
+  return static_cast<VstInt32>(roundHalfEven(x));
 #endif
 }
-
-}  // namespace
-
-#if defined(__GNUC__)
-#define VANTOREL_INLINE inline __attribute__((always_inline))
-#else
-#define VANTOREL_INLINE inline
-#endif
-
-VANTOREL_INLINE float APlugin::step(EngineState& e, float left, float right) {
-  // Each parameter is read once per sample, so a change from another thread
-  // takes effect at the next sample.
-  e.readIncrement = readThroughSpeed.load(relaxed);
-  const float mono = static_cast<float>((static_cast<double>(left) + static_cast<double>(right)) * 0.5);
-  if (e.writeIndex >= kBufferLength) e.writeIndex %= kBufferLength;
-  const double gain = 1.0 - static_cast<double>(volume.load(relaxed));
-  const float size = buffSize.load(relaxed);
-  if (size >= 1.0f) {
-    e.loopStartFound = 0;
-    e.buffer[e.writeIndex++] = mono;
-    return static_cast<float>(gain * mono);
-  }
-  if (e.loopStartFound == 0 && loopMode.load(relaxed) == 1) {
-    e.loopStartFound = 1;
-    e.loopStart = startLoop();
-    e.loopEndSize = -1.0f;
-  }
-  // loopEnd depends only on buffSize and loopStart: recomputed when either moved.
-  if (size != e.loopEndSize) {
-    e.loopEnd = e.loopStart + static_cast<VstInt32>(roundToEven((static_cast<double>(size) + kLoopLengthOffset) *
-                                                                static_cast<double>(kBufferLength - e.loopStart)));
-    e.loopEndSize = size;
-  }
-  int64_t index = roundToEven(e.readPosition);
-  e.readPosition += e.readIncrement;
-  if (e.readPosition >= static_cast<double>(e.loopEnd))
-    e.readPosition = static_cast<double>(roundToEven(e.readPosition) % e.loopEnd);
-  // The loop may reach up to 23 samples past the buffer (a little more right
-  // after "Buff Size" shrank); those indices wrap to the buffer's start.
-  if (index >= kBufferLength) index -= kBufferLength;
-  if (index >= kBufferLength) index %= kBufferLength;
-  return static_cast<float>(gain * e.buffer[index]);
-}
-
-namespace {
 
 // One stretch of recording that does not cross the buffer's end. Each frame
 // depends on nothing but its own inputs, so the compiler may vectorise it;
@@ -399,59 +351,93 @@ void recordRun(const float* inL, const float* inR, float* buffer, float* outL, f
   }
 }
 
+// Recording when a host left out a channel: a missing input is silence, a
+// missing output is not written.
+template <bool Accumulate>
+void recordRunChecked(const float* inL, const float* inR, float* buffer, float* outL, float* outR,
+                      VstInt32 frames, double gain) {
+  for (VstInt32 i = 0; i < frames; ++i) {
+    const double left = inL ? inL[i] : 0.0f, right = inR ? inR[i] : 0.0f;
+    const float mono = static_cast<float>((left + right) * 0.5);
+    buffer[i] = mono;
+    const float out = static_cast<float>(gain * mono);
+    if (outL) outL[i] = Accumulate ? outL[i] + out : out;
+    if (outR) outR[i] = Accumulate ? outR[i] + out : out;
+  }
+}
+
+inline const float* offset(const float* p, VstInt32 n) { return p ? p + n : nullptr; }
+inline float* offset(float* p, VstInt32 n) { return p ? p + n : nullptr; }
+
 }  // namespace
 
-// A block that starts in record mode. Nothing on the audio thread changes a
-// parameter between here and the block's end, so reading "Volume" once is
-// what reading it at every sample gives; a change from another thread lands
-// with the next block.
 template <bool Accumulate>
-void APlugin::recordBlock(const float* inL, const float* inR, float* outL, float* outR, VstInt32 sampleFrames) {
-  const double gain = 1.0 - static_cast<double>(volume.load(relaxed));
+void APlugin::recordBlock(const float* inL, const float* inR, float* outL, float* outR, VstInt32 sampleFrames,
+                          double gain) {
+  const bool complete = inL && inR && outL && outR;
   VstInt32 w = writeIndex;
   if (w >= kBufferLength) w %= kBufferLength;
   for (VstInt32 done = 0; done < sampleFrames;) {
     if (w >= kBufferLength) w = 0;
     const VstInt32 run = std::min(sampleFrames - done, kBufferLength - w);
-    recordRun<Accumulate>(inL + done, inR + done, sampleBuffer + w, outL + done, outR + done, run, gain);
+    if (complete)
+      recordRun<Accumulate>(inL + done, inR + done, sampleBuffer + w, outL + done, outR + done, run, gain);
+    else
+      recordRunChecked<Accumulate>(offset(inL, done), offset(inR, done), sampleBuffer + w, offset(outL, done),
+                                   offset(outR, done), run, gain);
     done += run;
     w += run;
   }
   writeIndex = w;
-  readIncrement = readThroughSpeed.load(relaxed);
   loopStartFound = 0;
+  vantorel::prefetchSamples(sampleBuffer, w, sampleFrames);
 }
 
+template <bool Accumulate>
+void APlugin::loopBlock(float* outL, float* outR, VstInt32 sampleFrames, float size, bool searchAllowed,
+                        double gain) {
+  if (loopStartFound == 0 && searchAllowed) {
+    loopStartFound = 1;
+    loopStart = startLoop();
+  }
+  loopEnd = loopStart + roundToEven((static_cast<double>(size) + kLoopLengthOffset) *
+                                    static_cast<double>(kBufferLength - loopStart));
+  readPosition = vantorel::playLoop<Accumulate>(sampleBuffer, readPosition, readIncrement, loopEnd, gain, outL,
+                                                outR, sampleFrames);
+  // The next block, if it is like this one, reads on from here.
+  const double span = static_cast<double>(sampleFrames) * readIncrement + 2.0;
+  vantorel::prefetchSamples(sampleBuffer, static_cast<VstInt32>(readPosition),
+                            span < 256.0 ? static_cast<VstInt32>(span) : 256);
+}
+
+// The parameters are read once, at the start of the block, and held for the
+// whole block. That plays exactly what reading them at every frame would:
+// - On this (the audio) thread nothing changes them during a block; MIDI and
+//   its controllers are handled before the block, and the one call out of
+//   the engine, the editor bridge's update, only copies values.
+// - A change made on another thread is unordered with respect to this
+//   block's frames (no lock, relaxed values), so any frame at which it shows
+//   is as valid as any other, and "after the last frame" is one of them. It
+//   is picked up at the start of the next block, never later.
+// loopMode is read in the same place, so a block sees buffSize and loopMode
+// as one consistent pair whenever no other thread is writing them.
 template <bool Accumulate>
 void APlugin::processBlock(float** inputs, float** outputs, VstInt32 sampleFrames) {
   tempoAt(0);
   if (!sampleBuffer || sampleFrames <= 0) return;
-  const float* inL = inputs ? inputs[0] : nullptr;
-  const float* inR = inputs ? inputs[1] : nullptr;
+  const float size = buffSize.load(relaxed);
+  const bool searchAllowed = loopMode.load(relaxed) == 1;
+  const double gain = 1.0 - static_cast<double>(volume.load(relaxed));
+  readIncrement = readThroughSpeed.load(relaxed);
   float* outL = outputs ? outputs[0] : nullptr;
   float* outR = outputs ? outputs[1] : nullptr;
-  if (inL && inR && outL && outR && buffSize.load(relaxed) >= 1.0f) {
-    recordBlock<Accumulate>(inL, inR, outL, outR, sampleFrames);
-    return;
+  if (size >= 1.0f) {
+    recordBlock<Accumulate>(inputs ? inputs[0] : nullptr, inputs ? inputs[1] : nullptr, outL, outR, sampleFrames,
+                            gain);
+  } else {
+    // A loop plays the buffer: the inputs are not read.
+    loopBlock<Accumulate>(outL, outR, sampleFrames, size, searchAllowed, gain);
   }
-  // Only this thread touches the engine's state, so it can stay in registers.
-  EngineState e{sampleBuffer, writeIndex, readPosition, readIncrement, loopStartFound, loopStart, loopEnd, -1.0f};
-  for (VstInt32 i = 0; i < sampleFrames; ++i) {
-    const float out = step(e, inL ? inL[i] : 0.0f, inR ? inR[i] : 0.0f);
-    if (Accumulate) {
-      if (outL) outL[i] = outL[i] + out;
-      if (outR) outR[i] = outR[i] + out;
-    } else {
-      if (outL) outL[i] = out;
-      if (outR) outR[i] = out;
-    }
-  }
-  writeIndex = e.writeIndex;
-  readPosition = e.readPosition;
-  readIncrement = e.readIncrement;
-  loopStartFound = e.loopStartFound;
-  loopStart = e.loopStart;
-  loopEnd = e.loopEnd;
 }
 
 void APlugin::process(float** inputs, float** outputs, VstInt32 sampleFrames) {

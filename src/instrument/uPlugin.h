@@ -67,25 +67,13 @@ class APlugin : public AudioEffectX {
  protected:
   friend class APluginEditor;
 
-  // The engine's audio-thread state, held in registers for the length of a
-  // block and written back to the members at its end.
-  struct EngineState {
-    float* buffer;
-    VstInt32 writeIndex;
-    double readPosition;
-    double readIncrement;
-    VstInt32 loopStartFound;
-    VstInt32 loopStart;
-    VstInt32 loopEnd;
-    float loopEndSize;  // the buffSize loopEnd was computed for; -1 when stale
-  };
-
   template <bool Accumulate>
   void processBlock(float** inputs, float** outputs, VstInt32 sampleFrames);
   template <bool Accumulate>
-  void recordBlock(const float* inL, const float* inR, float* outL, float* outR, VstInt32 sampleFrames);
-  // One frame of the buffer engine: returns the output sample for both channels.
-  float step(EngineState& engine, float left, float right);
+  void recordBlock(const float* inL, const float* inR, float* outL, float* outR, VstInt32 sampleFrames,
+                   double gain);
+  template <bool Accumulate>
+  void loopBlock(float* outL, float* outR, VstInt32 sampleFrames, float size, bool searchAllowed, double gain);
   // The first loop sample after recording: searches the loop start and tells
   // the editor; returns the loop start.
   VstInt32 startLoop();

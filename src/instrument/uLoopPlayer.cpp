@@ -1,0 +1,142 @@
+#include "instrument/uLoopPlayer.h"
+
+#include <algorithm>
+
+#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+#include <emmintrin.h>
+#define VANTOREL_SSE2 1
+#else
+#include "host/DVstUtils.h"
+#endif
+
+namespace vantorel {
+
+namespace {
+
+constexpr double kGrid = 137438953472.0;  // 2^37
+constexpr double kLimit = 32768.0;        // 2^15
+constexpr double kTwo52 = 4503599627370496.0;
+
+// Nearest integer, ties to even: the conversion rounds by the MXCSR, which
+// the entry functions set to nearest. Arguments stay far inside int32.
+inline int32_t roundToEven(double x) {
+#ifdef VANTOREL_SSE2
+  return _mm_cvtsd_si32(_mm_set_sd(x));
+#else
+  return static_cast<int32_t>(roundHalfEven(x));
+#endif
+}
+
+inline bool onGrid(double x) {
+  const double scaled = x * kGrid;  // exact: a power of two
+  return (scaled + kTwo52) - kTwo52 == scaled;  // integral (scaled < 2^52)
+}
+
+// Buffer index of a position below 2 * kLoopBufferLength.
+inline int32_t wrapIndex(int32_t index) { return index >= kLoopBufferLength ? index - kLoopBufferLength : index; }
+
+template <bool Accumulate>
+inline void emit(float* out, int32_t i, float value) {
+  if (!out) return;
+  if (Accumulate) out[i] = out[i] + value;
+  else out[i] = value;
+}
+
+// Frames j = 0..run-1 play round(start + j * increment), each sum exact.
+template <bool Accumulate>
+void playRun(const float* buffer, double start, double increment, double gain, float* outL, float* outR,
+             int32_t run) {
+  if (outL && outR) {
+    double offset = 0.0;
+    for (int32_t j = 0; j < run; ++j, offset += increment) {
+      // offset is j * increment, exact like every sum here, so adding it up
+      // gives the same value as multiplying and needs no conversion.
+      const float value = static_cast<float>(gain * buffer[wrapIndex(roundToEven(start + offset))]);
+      if (Accumulate) {
+        outL[j] = outL[j] + value;
+        outR[j] = outR[j] + value;
+      } else {
+        outL[j] = value;
+        outR[j] = value;
+      }
+    }
+    return;
+  }
+  for (int32_t j = 0; j < run; ++j) {
+    const float value =
+        static_cast<float>(gain * buffer[wrapIndex(roundToEven(start + static_cast<double>(j) * increment))]);
+    emit<Accumulate>(outL, j, value);
+    emit<Accumulate>(outR, j, value);
+  }
+}
+
+}  // namespace
+
+bool exactSteps(double position, double increment) {
+  return position >= 0.0 && position < kLimit && increment >= 0.0 && increment < kLimit && onGrid(position) &&
+         onGrid(increment);
+}
+
+template <bool Accumulate>
+double playLoop(const float* buffer, double position, double increment, int32_t loopEnd, double gain,
+                float* outL, float* outR, int32_t frames) {
+  const double end = static_cast<double>(loopEnd);
+  const bool exactIncrement = exactSteps(0.0, increment);
+  int32_t i = 0;
+  while (i < frames) {
+    if (!exactIncrement || !exactSteps(position, 0.0)) {
+      // The serial chain, one frame at a time.
+      int32_t index = roundToEven(position);
+      position += increment;
+      if (position >= end) position = static_cast<double>(roundToEven(position) % loopEnd);
+      if (index >= kLoopBufferLength) index %= kLoopBufferLength;
+      const float value = static_cast<float>(gain * buffer[index]);
+      emit<Accumulate>(outL, i, value);
+      emit<Accumulate>(outR, i, value);
+      ++i;
+      continue;
+    }
+    // steps = the first k >= 1 with position + k * increment >= end; the
+    // estimate is within one of it and the exact comparisons settle it.
+    const int32_t remaining = frames - i;
+    int32_t steps;
+    if (position >= end) {
+      steps = 1;
+    } else if (increment == 0.0) {
+      steps = remaining + 1;
+    } else {
+      const double estimate = (end - position) / increment;
+      if (estimate > static_cast<double>(remaining) + 2.0) {
+        steps = remaining + 1;  // no wrap in this block
+      } else {
+        steps = std::max<int32_t>(1, static_cast<int32_t>(estimate));
+        while (steps > 1 && position + static_cast<double>(steps - 1) * increment >= end) --steps;
+        while (position + static_cast<double>(steps) * increment < end) ++steps;
+      }
+    }
+    const bool wraps = steps <= remaining;
+    const int32_t run = wraps ? steps : remaining;
+    playRun<Accumulate>(buffer, position, increment, gain, outL ? outL + i : nullptr, outR ? outR + i : nullptr,
+                        run);
+    position += static_cast<double>(run) * increment;
+    if (wraps) position = static_cast<double>(roundToEven(position) % loopEnd);
+    i += run;
+  }
+  return position;
+}
+
+void prefetchSamples(const float* buffer, int32_t from, int32_t count) {
+  constexpr int32_t kLine = 16;  // samples per 64-byte cache line
+  constexpr int32_t kMost = 256;
+  if (from < 0 || from >= kLoopBufferLength) from = 0;
+  count = std::min(std::max(count, 1), kMost);
+  const int32_t end = from + count;
+  for (int32_t i = from; i < std::min(end, kLoopBufferLength) + kLine - 1; i += kLine)
+    __builtin_prefetch(buffer + std::min(i, kLoopBufferLength - 1), 1);
+  for (int32_t i = 0; i < end - kLoopBufferLength; i += kLine) __builtin_prefetch(buffer + i, 1);
+}
+
+template double playLoop<false>(const float*, double, double, int32_t, double, float*, float*, int32_t);
+template double playLoop<true>(const float*, double, double, int32_t, double, float*, float*, int32_t);
+
+}  // namespace vantorel

@@ -3,6 +3,20 @@
 # scripts/deps.sh leaves in its cache for Windows.
 
 # libjpeg: the editor's pictures.
+# Windows builds link libjpeg statically: there the lean decoder-only build
+# that scripts/deps.sh makes keeps the module small (normal variables take
+# the place of FindJPEG's cached search results).
+if(WIN32 AND DEFINED VANTOREL_DEPS_DIR AND DEFINED VANTOREL_MINGW_TRIPLE)
+  set(_lean ${VANTOREL_DEPS_DIR}/${VANTOREL_MINGW_TRIPLE}-lean)
+  if(EXISTS ${_lean}/lib/libjpeg.a)
+    set(JPEG_INCLUDE_DIR ${_lean}/include)
+    set(JPEG_LIBRARY_RELEASE ${_lean}/lib/libjpeg.a)
+    set(JPEG_LIBRARY_DEBUG ${_lean}/lib/libjpeg.a)
+  else()
+    message(WARNING "no lean libjpeg in ${_lean} (scripts/deps.sh builds it): the module links the full one")
+  endif()
+  unset(_lean)
+endif()
 find_package(JPEG REQUIRED)
 message(STATUS "libjpeg: ${JPEG_LIBRARIES}")
 

@@ -44,9 +44,13 @@ if [ ${#missing[@]} -gt 0 ] || [ -n "${NEED_UPDATE:-}" ]; then
 fi
 
 # MinGW builds of libjpeg-turbo and libsndfile, from Debian's own source packages.
-build_mingw() { # $1 triple  $2 name
-  local triple=$1 name=$2 prefix="$CACHE/$1"
-  [ -f "$prefix/.${name}.done" ] && return 0
+# The plug-in itself links a lean libjpeg of its own (its prefix ends in
+# -lean): decoder code only, no SIMD, no JPEGMEM environment lookup, one
+# section per function so the linker keeps only what the editor calls.
+build_mingw() { # $1 triple  $2 source package  [$3 variant, default: the package]
+  local triple=$1 name=$2 variant=${3:-$2} prefix="$CACHE/$1"
+  [ "$variant" = libjpeg-turbo-lean ] && prefix="$CACHE/$1-lean"
+  [ -f "$prefix/.${variant}.done" ] && return 0
   mkdir -p "$CACHE/src" "$prefix"
   if ! ls "$CACHE/src/${name}"_*.orig.tar.* >/dev/null 2>&1; then
     if ! grep -rqs 'deb-src' /etc/apt/sources.list.d/ /etc/apt/sources.list; then
@@ -74,8 +78,11 @@ SRC
                 -DCMAKE_C_COMPILER=$triple-gcc-posix -DCMAKE_CXX_COMPILER=$triple-g++-posix
                 -DCMAKE_RC_COMPILER=$triple-windres -DCMAKE_INSTALL_PREFIX="$prefix"
                 -DCMAKE_FIND_ROOT_PATH="$prefix" -DCMAKE_POSITION_INDEPENDENT_CODE=ON)
-  local log="$CACHE/$triple-$name.log"
-  case $name in
+  local log="$CACHE/$triple-$variant.log"
+  case $variant in
+    libjpeg-turbo-lean) cmake -S "$srcdir" -B "$work/b" "${common[@]}" -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF \
+                          -DWITH_SIMD=OFF -DWITH_ARITH_ENC=OFF -DWITH_ARITH_DEC=OFF \
+                          "-DCMAKE_C_FLAGS=-ffunction-sections -fdata-sections -DNO_GETENV" >"$log" 2>&1 ;;
     libjpeg-turbo) cmake -S "$srcdir" -B "$work/b" "${common[@]}" -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF >"$log" 2>&1 ;;
     libsndfile) cmake -S "$srcdir" -B "$work/b" "${common[@]}" -DBUILD_SHARED_LIBS=OFF -DENABLE_EXTERNAL_LIBS=OFF \
                   -DENABLE_MPEG=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF \
@@ -83,10 +90,11 @@ SRC
   esac || { cat "$log" >&2; return 1; }
   { cmake --build "$work/b" -j2 && cmake --install "$work/b"; } >>"$log" 2>&1 || { tail -n 80 "$log" >&2; return 1; }
   rm -rf "$work"
-  touch "$prefix/.${name}.done"
-  echo "deps: built $name for $triple" >&2
+  touch "$prefix/.${variant}.done"
+  echo "deps: built $variant for $triple" >&2
 }
 for t in i686-w64-mingw32 x86_64-w64-mingw32; do
   build_mingw "$t" libjpeg-turbo
+  build_mingw "$t" libjpeg-turbo libjpeg-turbo-lean
   build_mingw "$t" libsndfile
 done

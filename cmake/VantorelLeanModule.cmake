@@ -1,0 +1,31 @@
+# The module as shipped: only the code it reaches, no debug information in
+# the file a host loads. The debug information goes into <module>.debug next
+# to it, found by debuggers through the module's .gnu_debuglink.
+#
+#   vantorel_lean_code(target...)   compile with one section per function and
+#                                   datum, so the linker can drop the unused
+#   vantorel_lean_module(target)    link with --gc-sections, then split off
+#                                   and strip the debug information
+
+function(vantorel_lean_code)
+  foreach(t IN LISTS ARGN)
+    target_compile_options(${t} PRIVATE -ffunction-sections -fdata-sections)
+  endforeach()
+endfunction()
+
+function(vantorel_lean_module target)
+  vantorel_lean_code(${target})
+  target_link_options(${target} PRIVATE -Wl,--gc-sections)
+  # Sanitizer builds keep everything in place for their reports.
+  if(VANTOREL_SANITIZE OR NOT CMAKE_OBJCOPY)
+    return()
+  endif()
+  set(_file $<TARGET_FILE:${target}>)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${_file} ${_file}.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-all ${_file}
+    COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=${_file}.debug ${_file}
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
+    COMMENT "Splitting the debug information off $<TARGET_FILE_NAME:${target}>"
+    VERBATIM)
+endfunction()

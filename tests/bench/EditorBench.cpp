@@ -1,0 +1,131 @@
+// What opening the editor costs a host: from effEditOpen to the first
+// complete picture, on the offscreen backend (no display: the paint happens
+// inside effEditOpen) and in a real X11 window (until the editor's pixels are
+// on the server, with the host's idle calls in between, as a host makes
+// them). Prints the median and the worst of several opens (target 10 ms).
+//
+//   bench_editor [--runs N]      (X11 needs DISPLAY, e.g. Xvfb)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/TestHost.h"
+
+// Last: Xlib defines macros (None, Status, Bool) that other headers use as names.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point t0) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+void report(const char* backend, std::vector<double> ms) {
+  std::sort(ms.begin(), ms.end());
+  std::printf("%-10s open -> first complete paint: median %.2f ms, worst %.2f ms (%zu opens)\n", backend,
+              ms[ms.size() / 2], ms.back(), ms.size());
+}
+
+Window onlyChild(Display* d, Window parent) {
+  Window root, up, *children = nullptr;
+  unsigned count = 0;
+  Window child = 0;
+  if (XQueryTree(d, parent, &root, &up, &children, &count) && count == 1) child = children[0];
+  if (children) XFree(children);
+  return child;
+}
+
+unsigned long pixelAt(Display* d, Window w, int x, int y) {
+  XImage* image = XGetImage(d, w, x, y, 1, 1, AllPlanes, ZPixmap);
+  if (!image) return ~0ul;
+  const unsigned long v = XGetPixel(image, 0, 0);
+  XDestroyImage(image);
+  return v;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 30;
+  for (int i = 1; i + 1 < argc; ++i)
+    if (!std::strcmp(argv[i], "--runs")) runs = std::max(1, std::atoi(argv[++i]));
+
+  vtest::RecordingHost recorder;
+  vtest::PluginInstance plugin(recorder);
+  if (!plugin.ok()) {
+    std::fprintf(stderr, "%s\n", plugin.error().c_str());
+    return 1;
+  }
+
+  // Offscreen: no display for the module to find.
+  const char* display = std::getenv("DISPLAY");
+  const std::string displayName = display ? display : "";
+  unsetenv("DISPLAY");
+  std::vector<double> ms;
+  for (int r = 0; r < runs; ++r) {
+    const auto t0 = Clock::now();
+    if (plugin.dispatch(effEditOpen, 0, 0, nullptr) != 1) return 1;
+    ms.push_back(msSince(t0));
+    plugin.dispatch(effEditClose);
+  }
+  report("offscreen", ms);
+
+  if (displayName.empty()) {
+    std::printf("x11        skipped: no DISPLAY\n");
+    return 0;
+  }
+  setenv("DISPLAY", displayName.c_str(), 1);
+  Display* d = XOpenDisplay(displayName.c_str());
+  if (!d) {
+    std::printf("x11        skipped: cannot open %s\n", displayName.c_str());
+    return 0;
+  }
+  const Window host = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 400, 300, 0, 0, WhitePixel(d, 0));
+  XMapWindow(d, host);
+  XSync(d, False);
+  void* parent = reinterpret_cast<void*>(static_cast<uintptr_t>(host));
+
+  // The finished picture once, to know a pixel that only the paint sets.
+  plugin.dispatch(effEditOpen, 0, 0, parent);
+  for (int i = 0; i < 20; ++i) {
+    XSync(d, False);
+    plugin.dispatch(effEditIdle);
+  }
+  XSync(d, False);
+  const Window first = onlyChild(d, host);
+  const int px = 125, py = 20;
+  const unsigned long painted = first ? pixelAt(d, first, px, py) : ~0ul;
+  plugin.dispatch(effEditClose);
+  XSync(d, False);
+  if (!first || painted == BlackPixel(d, 0) || painted == WhitePixel(d, 0)) {
+    std::printf("x11        skipped: the editor did not show\n");
+    return 1;
+  }
+
+  ms.clear();
+  for (int r = 0; r < runs; ++r) {
+    const auto t0 = Clock::now();
+    plugin.dispatch(effEditOpen, 0, 0, parent);
+    Window child = 0;
+    for (int idles = 0; idles < 1000; ++idles) {
+      XSync(d, False);
+      if (!child) child = onlyChild(d, host);
+      if (child && pixelAt(d, child, px, py) == painted) break;
+      plugin.dispatch(effEditIdle);
+    }
+    ms.push_back(msSince(t0));
+    plugin.dispatch(effEditClose);
+    XSync(d, False);
+  }
+  report("x11", ms);
+  XDestroyWindow(d, host);
+  XCloseDisplay(d);
+  return 0;
+}

@@ -292,6 +292,8 @@ VstInt32 APlugin::processEvents(VstEvents* events) {
 // ---------------------------------------------------------------------------
 // Buffer engine
 
+static_assert(APlugin::kBufferLength == vantorel::kLoopBufferLength, "the loop player plays this buffer");
+
 int APlugin::searchLoopStart() const {
   int quiet = 0;
   for (int i = 0; i < kBufferLength; ++i) {

@@ -54,4 +54,37 @@ TEST(Threads, AudioParametersAndQueriesRunConcurrently) {
   EXPECT_TRUE(finite);
 }
 
+// A change made on another thread while the audio thread runs blocks shows
+// in full from the next block on: the audio thread waits for the writer
+// between two blocks (a host's hand-over), then the whole block obeys it.
+TEST(Threads, AChangeFromAnotherThreadLandsByTheNextBlock) {
+  vtest::RecordingHost host;
+  vtest::PluginInstance plugin(host);
+  ASSERT_TRUE(plugin.ok()) << plugin.error();
+  plugin.dispatch(effMainsChanged, 0, 1);
+  vtest::AudioBuffers audio(2, 2, 64);
+  audio.fillInput(0, 0.5f);
+  audio.fillInput(1, 0.5f);
+  const struct {
+    int index;
+    float value;
+    float input;     // on both inputs
+    float expected;  // every output sample of the next block
+  } changes[] = {
+      {1, 1.0f, 0.5f, 0.0f},   {1, 0.0f, 0.5f, 0.5f}, {1, 0.5f, 0.5f, 0.25f}, {1, 0.0f, 0.5f, 0.5f},
+      {0, 0.0f, 0.25f, 0.5f},  // looping what was recorded (0.5), not the input
+  };
+  for (const auto& c : changes) {
+    plugin.processReplacing(audio);
+    std::thread writer([&] { plugin.setParameter(c.index, c.value); });
+    writer.join();
+    audio.fillInput(0, c.input);
+    audio.fillInput(1, c.input);
+    audio.fillOutput(0, 7.0f);
+    audio.fillOutput(1, 7.0f);
+    plugin.processReplacing(audio);
+    for (int i = 0; i < 64; ++i) ASSERT_EQ(audio.output(0)[i], c.expected) << "frame " << i;
+  }
+}
+
 }  // namespace

@@ -133,4 +133,15 @@ bool Picture::loadBmp(const uint8_t* data, size_t size) {
   return true;
 }
 
+void copyAsXrgb(const Picture& picture, const Rect& area, uint32_t* dst) {
+  const Rect clipped = area.intersected(Rect::ofSize(0, 0, picture.width(), picture.height()));
+  const size_t width = static_cast<size_t>(picture.width());
+  for (int y = clipped.top; y < clipped.bottom; ++y) {
+    const uint8_t* src = picture.row(y) + clipped.left * 3;
+    uint32_t* out = dst + y * width + clipped.left;
+    for (int x = clipped.left; x < clipped.right; ++x, src += 3)
+      *out++ = (uint32_t{src[0]} << 16) | (uint32_t{src[1]} << 8) | src[2];
+  }
+}
+
 }  // namespace toolkit

@@ -89,7 +89,13 @@ bool Picture::loadJpeg(const uint8_t* data, size_t size) {
   }
   const int w = static_cast<int>(cinfo.output_width);
   const int h = static_cast<int>(cinfo.output_height);
-  pixels_.assign(static_cast<size_t>(w) * h * 3, 0);
+  try {
+    pixels_.assign(static_cast<size_t>(w) * h * 3, 0);
+  } catch (...) {
+    // Out of memory: the decoder's own memory goes before the caller hears.
+    jpeg_destroy_decompress(&cinfo);
+    throw;
+  }
   while (cinfo.output_scanline < cinfo.output_height) {
     JSAMPROW rowPtr = &pixels_[static_cast<size_t>(cinfo.output_scanline) * w * 3];
     jpeg_read_scanlines(&cinfo, &rowPtr, 1);

@@ -4,24 +4,27 @@
 // process does not have, and the whole family of exception classes with
 // their strings and locale-aware messages, about a quarter of the module.
 //
-// Every one of these marks a state the module cannot get into by design (a
-// vector or string beyond its maximum size, a mutex the system refuses), and
-// an exception from any of them would end in the host's process anyway:
-// here they end the process at once. They are defined in the module itself,
-// so the linker takes them and leaves the run-time's out.
+// Each of these marks a state the module should never get into (a vector or
+// string beyond its maximum size, a mutex the system refuses). Should one
+// happen all the same, it throws the one exception the module already
+// carries for a failed allocation: every entry function catches it and gives
+// the host its harmless answer, so the host's process goes on. Defined in
+// the module itself, so the linker takes these and leaves the run-time's out.
 #include <cstdlib>
+#include <new>
 
 namespace __gnu_cxx {
+// Reached only through std::terminate, which ends the process anyway.
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
 
 namespace std {
-void __throw_bad_alloc() { std::abort(); }
-void __throw_bad_array_new_length() { std::abort(); }
-void __throw_length_error(const char*) { std::abort(); }
-void __throw_logic_error(const char*) { std::abort(); }
-void __throw_out_of_range(const char*) { std::abort(); }
-void __throw_out_of_range_fmt(const char*, ...) { std::abort(); }
-void __throw_invalid_argument(const char*) { std::abort(); }
-void __throw_system_error(int) { std::abort(); }
+void __throw_bad_alloc() { throw std::bad_alloc(); }
+void __throw_bad_array_new_length() { throw std::bad_alloc(); }
+void __throw_length_error(const char*) { throw std::bad_alloc(); }
+void __throw_logic_error(const char*) { throw std::bad_alloc(); }
+void __throw_out_of_range(const char*) { throw std::bad_alloc(); }
+void __throw_out_of_range_fmt(const char*, ...) { throw std::bad_alloc(); }
+void __throw_invalid_argument(const char*) { throw std::bad_alloc(); }
+void __throw_system_error(int) { throw std::bad_alloc(); }
 }  // namespace std

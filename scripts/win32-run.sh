@@ -4,6 +4,7 @@
 # by hand.
 #
 #   scripts/win32-run.sh build/win32/vstrun.exe info build/win32/Vantorel.dll
+#   scripts/win32-run.sh --start     starts the session now (else the first program does)
 #   scripts/win32-run.sh --stop      ends the warm session (Wine, Xvfb, machine)
 #   scripts/win32-run.sh --way       prints "native" or "emulated"
 #
@@ -24,6 +25,9 @@ source "$here/win32/common.sh"
 case "${1:-}" in
   --stop) win32_native_stop; "$here/win32/machine.sh" stop; exit 0 ;;
   --way) win32_way; exit 0 ;;
+  --start)
+    if [ "$(win32_way)" = emulated ]; then exec "$here/win32/machine.sh" start; fi
+    win32_native_start; exit ;;
   ""|-h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac
 

@@ -14,6 +14,11 @@ OUT="$W32_CACHE/win32-machine"
 # Bump when the guest's files or the package list change.
 IMAGE_VERSION=1
 [ "$(cat "$OUT/version" 2>/dev/null)" = "$IMAGE_VERSION" ] && exit 0
+# One build at a time; whoever waited finds the image made.
+mkdir -p "$(dirname "$OUT")"
+exec 9>"$OUT.lock"
+flock 9
+[ "$(cat "$OUT/version" 2>/dev/null)" = "$IMAGE_VERSION" ] && exit 0
 
 GUEST_PACKAGES=wine,wine32,libwine,fonts-wine,xvfb,xauth,busybox-static,procps,coreutils
 
@@ -84,7 +89,7 @@ log "first boot: finishing the system and booting the prefix (minutes when emula
 timeout 1800 qemu-system-i386 -accel tcg,thread=multi -cpu max,-smap -smp 2 -m 2048 \
   -display none -nic none -serial "file:$work/prepare.log" -monitor none -no-reboot \
   -kernel "$work/vmlinuz" -initrd "$work/initrd.gz" \
-  -append "console=ttyS0 quiet panic=1 vinit=/sbin/vantorel-init vmode=prepare" \
+  -append "console=ttyS0 quiet panic=1 no_timer_check vinit=/sbin/vantorel-init vmode=prepare" \
   -drive "file=$work/root.img,if=virtio,format=raw" </dev/null >/dev/null 2>&1 || true
 grep -q 'VANTOREL-PREPARED' "$work/prepare.log" || { log "the first boot failed:"; tail -n 60 "$work/prepare.log" >&2; exit 1; }
 e2fsck -fy "$work/root.img" >/dev/null 2>&1 || [ $? -le 1 ] || { log "the disk did not check clean"; exit 1; }

@@ -29,7 +29,7 @@ start() {
     setsid qemu-system-i386 -accel tcg,thread=multi -cpu max,-smap -smp 2 -m 2048 \
       -display none -nic none -monitor none -serial "file:$VM/console.log" -no-reboot \
       -kernel "$IMG/vmlinuz" -initrd "$IMG/initrd.gz" \
-      -append "console=ttyS0 quiet panic=1 vinit=/sbin/vantorel-init vmode=serve vroot=$W32_ROOT" \
+      -append "console=ttyS0 quiet panic=1 no_timer_check vinit=/sbin/vantorel-init vmode=serve vroot=$W32_ROOT" \
       -drive "file=$IMG/root.img,if=virtio,format=raw" -snapshot \
       -virtfs "local,path=$W32_ROOT,mount_tag=repo,security_model=none" \
       -virtfs "local,path=$JOBS,mount_tag=jobs,security_model=none" \

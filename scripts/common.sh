@@ -5,7 +5,7 @@ ALL_PRESETS=(linux64 linux64-asan linux64-tsan linux32 win64 win32)
 LOGS="$ROOT/build/logs"
 mkdir -p "$LOGS"
 
-# Two cores, shared with whoever else builds here.
+# Two jobs: the machines this runs on have two cores, often shared.
 export CMAKE_BUILD_PARALLEL_LEVEL=2
 export CTEST_PARALLEL_LEVEL=2
 

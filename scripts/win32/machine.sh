@@ -5,7 +5,9 @@
 #   machine.sh run PROGRAM.exe [ARGS...]   boots if needed, runs, returns its status
 #   machine.sh stop                        powers it off
 #
-# The repository is shared at its own path (9p), and so is a job folder:
+# The repository is shared at its own path (9p), a second time as it is
+# (reporaw: without the machine's binds over its programs), and so is a job
+# folder:
 # a job is NAME.new (argv, cwd, timeout) that the machine's agent turns into
 # NAME.done (out, err, rc). The disk runs as a snapshot: the image never
 # changes.
@@ -32,6 +34,7 @@ start() {
       -append "console=ttyS0 quiet panic=1 no_timer_check vinit=/sbin/vantorel-init vmode=serve vroot=$W32_ROOT" \
       -drive "file=$IMG/root.img,if=virtio,format=raw" -snapshot \
       -virtfs "local,path=$W32_ROOT,mount_tag=repo,security_model=none" \
+      -virtfs "local,path=$W32_ROOT,mount_tag=reporaw,security_model=none" \
       -virtfs "local,path=$JOBS,mount_tag=jobs,security_model=none" \
       </dev/null >"$VM/qemu.log" 2>&1 9>&- &
     echo $! >"$VM/qemu.pid"

@@ -9,8 +9,9 @@ run="$(cd "$(dirname "$0")/../.." && pwd)/scripts/win32-run.sh"
 failures=0
 fail() { echo "FAIL $*"; failures=$((failures + 1)); }
 
-out=$("$run" cmd /c "echo through the runner& exit 3" 2>/dev/null | tr -d '\r')
-rc=${PIPESTATUS[0]}
+"$run" cmd /c "echo through the runner& exit 3" >"$win/tests/runner-out.txt" 2>/dev/null
+rc=$?
+out=$(tr -d '\r' <"$win/tests/runner-out.txt")
 [ "$rc" -eq 3 ] || fail "exit status: expected 3, got $rc"
 [ "$out" = "through the runner" ] || fail "output: got '$out'"
 

@@ -54,6 +54,13 @@ win32_native_start() {
     fi
     setsid /usr/lib/wine/wineserver -p -f </dev/null >/dev/null 2>&1 9>&- &
     echo $! >"$s/server.pid"
+    # Until it listens, a Wine program would start a server of its own, and
+    # ours would give way to it.
+    # It works in its server folder, where the socket appears.
+    local pid
+    pid=$(cat "$s/server.pid")
+    for _ in $(seq 100); do [ -S "/proc/$pid/cwd/socket" ] && break; sleep 0.05; done
+    w32_alive "$s/server.pid" || { echo "win32-run: the wineserver did not stay up" >&2; exit 1; }
     # Wine's services start with the first program and inherit its output:
     # let that be this one, not a caller's pipe.
     "$W32_WINE" cmd /c exit </dev/null >/dev/null 2>&1 9>&-

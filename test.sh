@@ -2,7 +2,9 @@
 # Builds every target and runs every test suite that can run here:
 #
 #   ./test.sh                 all builds: linux64, linux64-asan, linux64-tsan,
-#                             linux32 (qemu-i386), win64 (Wine), win32 (file checks)
+#                             linux32 (natively, or under qemu-i386), win64 (Wine),
+#                             win32 (32-bit Wine: natively, or in an emulated i386
+#                             machine; VANTOREL_WIN32_EMULATED=1 forces the latter)
 #   ./test.sh linux64 win64   only these builds
 #
 # Installs the dependencies first (scripts/deps.sh; VANTOREL_SKIP_DEPS=1 skips
@@ -61,6 +63,14 @@ for p in "${presets[@]}"; do
       start_xvfb
       start_wine
       ;;
+    win32)
+      # Boot (or warm up) once, before CTest asks the first program for its tests.
+      if ! start_win32; then
+        total_fail=$((total_fail + 1))
+        status=1
+        continue
+      fi
+      ;;
     *) start_xvfb ;;
   esac
 
@@ -81,6 +91,7 @@ for p in "${presets[@]}"; do
   total_fail=$((total_fail + fail))
   total_skip=$((total_skip + skip))
   line="$p: $pass passed, $fail failed"
+  [ "$p" = win32 ] && line="$p ($WIN32_WAY Wine): $pass passed, $fail failed"
   [ "$skip" -gt 0 ] && line="$line, $skip skipped"
   say "$line ($((SECONDS - t0)) s)"
   if [ "$fail" -gt 0 ]; then
@@ -89,6 +100,7 @@ for p in "${presets[@]}"; do
     grep -v -E '^ *(Start +[0-9]+:|[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed)' "$log" | tail -n 300
   fi
   [ "$p" = win64 ] && stop_wine
+  [ "$p" = win32 ] && stop_win32
 done
 
 say "all builds: $((SECONDS - start)) s, logs in build/logs/"

@@ -5,7 +5,7 @@ ALL_PRESETS=(linux64 linux64-asan linux64-tsan linux32 win64 win32)
 LOGS="$ROOT/build/logs"
 mkdir -p "$LOGS"
 
-# Two cores, shared with whoever else builds here.
+# Two jobs: the machines this runs on have two cores, often shared.
 export CMAKE_BUILD_PARALLEL_LEVEL=2
 export CTEST_PARALLEL_LEVEL=2
 
@@ -93,7 +93,28 @@ stop_wine() {
   fi
 }
 
+# The 32-bit Windows runner's session (a warm wineserver, or the emulated
+# machine), started once per run.
+WIN32_UP= WIN32_WAY=
+start_win32() {
+  [ -n "$WIN32_UP" ] && return 0
+  WIN32_WAY=$("$ROOT/scripts/win32-run.sh" --way)
+  if ! "$ROOT/scripts/win32-run.sh" --start >"$LOGS/win32-runner.log" 2>&1; then
+    say "win32: the 32-bit Wine runner did not start ($WIN32_WAY)"
+    show_log "$LOGS/win32-runner.log" 40
+    return 1
+  fi
+  WIN32_UP=1
+}
+stop_win32() {
+  if [ -n "$WIN32_UP" ]; then
+    "$ROOT/scripts/win32-run.sh" --stop >>"$LOGS/win32-runner.log" 2>&1 || true
+    WIN32_UP=
+  fi
+}
+
 cleanup_services() {
+  stop_win32
   stop_wine
   stop_xvfb
 }

@@ -3,21 +3,34 @@
 # Idempotent: a second run checks and returns quickly.
 set -euo pipefail
 
+[ "$(id -u)" -eq 0 ] || { echo "deps: run as root (it installs Debian packages)" >&2; exit 1; }
+
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/apt-sources.sh"
+source "$here/win32/common.sh"
 CACHE="${VANTOREL_DEPS:-/var/cache/vantorel-deps}"
 
 APT_PACKAGES=(
-  build-essential cmake ninja-build pkg-config python3 git
+  build-essential cmake ninja-build python3
   gcc-multilib g++-multilib
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  nasm qemu-user wine64 xvfb xauth x11-utils imagemagick
+  nasm qemu-user wine64 xvfb xauth
   googletest libgtest-dev libbenchmark-dev
   libjpeg62-turbo-dev libsndfile1-dev libx11-dev
   libcli11-dev nlohmann-json3-dev libstb-dev
   python3-pil fonts-dejavu-core
-  valgrind
   lsp-plugins-vst dpf-plugins-vst zam-plugins
 )
 APT_I386=(libc6-dev:i386 libjpeg62-turbo-dev:i386 libsndfile1-dev:i386)
+# The shipped 32-bit Windows module runs in 32-bit Wine: Debian's wine32
+# where the kernel runs 32-bit programs, else an emulated i386 machine that
+# scripts/win32/image.sh builds from the archive.
+WIN32_WAY=$(win32_way)
+if [ "$WIN32_WAY" = native ]; then
+  APT_I386+=(wine32:i386 libwine:i386)
+else
+  APT_PACKAGES+=(qemu-system-x86 debootstrap kmod cpio e2fsprogs xz-utils)
+fi
 
 missing=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -53,15 +66,16 @@ build_mingw() { # $1 triple  $2 source package  [$3 variant, default: the packag
   [ -f "$prefix/.${variant}.done" ] && return 0
   mkdir -p "$CACHE/src" "$prefix"
   if ! ls "$CACHE/src/${name}"_*.orig.tar.* >/dev/null 2>&1; then
-    if ! grep -rqs 'deb-src' /etc/apt/sources.list.d/ /etc/apt/sources.list; then
-      local signed
-      signed=$(grep -h '^Signed-By:' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -1 | cut -d' ' -f2-)
+    if ! apt_has_deb_src; then
+      local mirror key
+      mirror=$(apt_mirror) || { echo "deps: no Debian mirror found in apt's sources" >&2; return 1; }
+      key=$(apt_mirror_key || true)
       cat > /etc/apt/sources.list.d/vantorel-src.sources <<SRC
 Types: deb-src
-URIs: $(grep -h '^URIs:' /etc/apt/sources.list.d/debian.sources | head -1 | cut -d' ' -f2-)
+URIs: $mirror
 Suites: bookworm
 Components: main
-${signed:+Signed-By: $signed}
+${key:+Signed-By: $key}
 SRC
       apt-get update -qq
     fi
@@ -87,8 +101,9 @@ SRC
     libsndfile) cmake -S "$srcdir" -B "$work/b" "${common[@]}" -DBUILD_SHARED_LIBS=OFF -DENABLE_EXTERNAL_LIBS=OFF \
                   -DENABLE_MPEG=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF \
                   -DENABLE_CPACK=OFF -DINSTALL_MANPAGES=OFF >"$log" 2>&1 ;;
-  esac || { cat "$log" >&2; return 1; }
-  { cmake --build "$work/b" -j2 && cmake --install "$work/b"; } >>"$log" 2>&1 || { tail -n 80 "$log" >&2; return 1; }
+  esac || { cat "$log" >&2; rm -rf "$work"; return 1; }
+  { cmake --build "$work/b" -j2 && cmake --install "$work/b"; } >>"$log" 2>&1 ||
+    { tail -n 80 "$log" >&2; rm -rf "$work"; return 1; }
   rm -rf "$work"
   touch "$prefix/.${variant}.done"
   echo "deps: built $variant for $triple" >&2
@@ -98,3 +113,7 @@ for t in i686-w64-mingw32 x86_64-w64-mingw32; do
   build_mingw "$t" libjpeg-turbo libjpeg-turbo-lean
   build_mingw "$t" libsndfile
 done
+
+if [ "$WIN32_WAY" = emulated ]; then
+  "$here/win32/image.sh"
+fi

@@ -1,4 +1,4 @@
-# 64-bit Windows; its programs run here under Wine.
+# 64-bit Windows; its programs run under wine64 (scripts/wine-run.sh).
 set(VANTOREL_MINGW_TRIPLE x86_64-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

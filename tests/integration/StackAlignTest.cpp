@@ -19,11 +19,20 @@
 // the call is misalign bytes past a 16-byte boundary. A float result (st0)
 // is stored through floatResult when that is not null.
 extern "C" uint32_t callMisaligned(void* fn, const uint32_t* args, int count, int misalign, float* floatResult);
+#if defined(_WIN32)
+#define VT_SYMBOL "_callMisaligned"  // C names carry a leading underscore on 32-bit Windows
+#define VT_TYPE ""
+#define VT_SIZE ""
+#else
+#define VT_SYMBOL "callMisaligned"
+#define VT_TYPE ".type callMisaligned, @function\n"
+#define VT_SIZE ".size callMisaligned, .-callMisaligned\n"
+#endif
 __asm__(
     ".text\n"
-    ".globl callMisaligned\n"
-    ".type callMisaligned, @function\n"
-    "callMisaligned:\n"
+    ".globl " VT_SYMBOL "\n"
+    VT_TYPE
+    VT_SYMBOL ":\n"
     "  pushl %ebp\n"
     "  movl %esp, %ebp\n"
     "  pushl %esi\n"
@@ -60,7 +69,7 @@ __asm__(
     "  popl %esi\n"
     "  popl %ebp\n"
     "  ret\n"
-    ".size callMisaligned, .-callMisaligned\n");
+    VT_SIZE);
 
 namespace {
 

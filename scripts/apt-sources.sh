@@ -1,0 +1,80 @@
+# Reads apt's sources in both forms Debian 12 uses: the deb822 files
+# (*.sources: "Types:", "URIs:", "Suites:", ...) and the classic one-line
+# files (sources.list, *.list: "deb [options] URI suite components").
+# Sourced, not run. APT_SOURCES_DIR (default /etc/apt) lets a test point it
+# at fixture files.
+
+apt_source_files() {
+  local d="${APT_SOURCES_DIR:-/etc/apt}" f
+  for f in "$d/sources.list" "$d"/sources.list.d/*.list "$d"/sources.list.d/*.sources; do
+    [ -f "$f" ] && printf '%s\n' "$f"
+  done
+  return 0
+}
+
+# Prints one line per enabled entry: "TYPE URI SUITE OPTION..." where the
+# options are the entry's Signed-By (as signed-by=...), if any. Comments and
+# disabled entries ("Enabled: no") are left out.
+apt_entries() {
+  local f
+  while IFS= read -r f; do
+    case $f in
+      *.sources)
+        awk '
+          function flush() {
+            if (types != "" && uris != "" && enabled != "no") {
+              nt = split(types, t, " "); nu = split(uris, u, " "); ns = split(suites, s, " ")
+              for (i = 1; i <= nt; i++) for (j = 1; j <= nu; j++) for (k = 1; k <= (ns ? ns : 1); k++)
+                print t[i], u[j], (ns ? s[k] : "-"), (signed != "" ? "signed-by=" signed : "")
+            }
+            types = uris = suites = signed = ""; enabled = "yes"
+          }
+          BEGIN { enabled = "yes" }
+          /^[ \t]*#/ { next }
+          /^[ \t]*$/ { flush(); next }
+          {
+            key = tolower($1); sub(/:$/, "", key); $1 = ""; sub(/^[ \t]+/, ""); val = $0
+            if (key == "types") types = val
+            else if (key == "uris") uris = val
+            else if (key == "suites") suites = val
+            else if (key == "enabled") enabled = tolower(val)
+            else if (key == "signed-by") signed = val
+          }
+          END { flush() }' "$f"
+        ;;
+      *)
+        awk '
+          /^[ \t]*(#|$)/ { next }
+          $1 == "deb" || $1 == "deb-src" {
+            type = $1; opts = ""; i = 2
+            if ($2 ~ /^\[/) {
+              while (i <= NF) { opts = opts " " $i; if ($i ~ /\]$/) { i++; break } i++ }
+            }
+            signed = ""
+            if (match(opts, /signed-by=[^] ]+/)) signed = substr(opts, RSTART, RLENGTH)
+            print type, $i, $(i + 1), signed
+          }' "$f"
+        ;;
+    esac
+  done < <(apt_source_files)
+}
+
+# True when some enabled entry fetches sources (deb-src).
+apt_has_deb_src() { apt_entries | awk '$1 == "deb-src" { found = 1 } END { exit !found }'; }
+
+# The archive's mirror: the URI of the first enabled "deb" entry for Debian's
+# main suite (not -security or -updates), else of the first "deb" entry.
+apt_mirror() {
+  apt_entries | awk '
+    $1 != "deb" { next }
+    first == "" { first = $2 }
+    $3 !~ /-/ && main == "" { main = $2 }
+    END { if (main != "") print main; else if (first != "") print first; else exit 1 }'
+}
+
+# The Signed-By of the mirror's entry, if it names one.
+apt_mirror_key() {
+  local m
+  m=$(apt_mirror) || return 1
+  apt_entries | awk -v m="$m" '$1 == "deb" && $2 == m && $4 ~ /^signed-by=/ { sub(/^signed-by=/, "", $4); print $4; exit }'
+}

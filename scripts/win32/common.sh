@@ -1,0 +1,101 @@
+# Shared by the 32-bit Windows runner's scripts (sourced, not run): which
+# way runs the programs, and the native way itself.
+
+W32_CACHE="${VANTOREL_DEPS:-/var/cache/vantorel-deps}"
+W32_SCRIPTS=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+W32_ROOT=$(cd "$W32_SCRIPTS/.." && pwd)
+# A 32-bit prefix beside the 64-bit one, so that whoever picks a prefix of
+# their own for the win64 tests gets a 32-bit one of their own too.
+W32_PREFIX="${VANTOREL_WINEPREFIX:-$W32_CACHE/wineprefix}-win32"
+W32_SESSION="$W32_PREFIX.session"
+W32_TIMEOUT="${VANTOREL_WIN32_TIMEOUT:-600}"
+W32_WINE=/usr/lib/wine/wine
+
+# "emulated" when asked for (VANTOREL_WIN32_EMULATED=1) or when the kernel
+# cannot run 32-bit programs; "native" otherwise.
+win32_way() {
+  case "${VANTOREL_WIN32_EMULATED:-0}" in
+    ""|0|no|false) ;;
+    *) echo emulated; return ;;
+  esac
+  if "$W32_SCRIPTS/i386-native.sh"; then echo native; else echo emulated; fi
+}
+
+w32_alive() { [ -f "$1" ] && kill -0 "$(cat "$1" 2>/dev/null)" 2>/dev/null; }
+
+w32_wine_env() {
+  export WINEPREFIX="$W32_PREFIX" WINEARCH=win32 WINEDEBUG=-all
+  # No .NET or HTML engine to install, and no debugger: a crash ends the
+  # program instead of waiting for someone to attach.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+}
+
+# Starts Xvfb and a persistent wineserver once; later calls find them up.
+# The display comes first: a wineserver started without one keeps a desktop
+# that can make no windows.
+win32_native_start() {
+  [ -x "$W32_WINE" ] || { echo "win32-run: 32-bit Wine is missing (scripts/deps.sh installs wine32)" >&2; return 1; }
+  w32_wine_env
+  mkdir -p "$W32_SESSION"
+  local s=$W32_SESSION
+  (
+    flock 9
+    if w32_alive "$s/xvfb.pid" && w32_alive "$s/server.pid"; then exit 0; fi
+    win32_native_stop_locked
+    rm -f "$s/display"
+    setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$s/display" </dev/null >"$s/xvfb.log" 2>&1 9>&- &
+    echo $! >"$s/xvfb.pid"
+    for _ in $(seq 100); do [ -s "$s/display" ] && break; sleep 0.05; done
+    [ -s "$s/display" ] || { echo "win32-run: Xvfb did not start" >&2; cat "$s/xvfb.log" >&2; exit 1; }
+    export DISPLAY=":$(head -n1 "$s/display")"
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      "$W32_WINE" wineboot -i </dev/null >"$s/boot.log" 2>&1 9>&-
+      /usr/lib/wine/wineserver -w 9>&-
+    fi
+    setsid /usr/lib/wine/wineserver -p -f </dev/null >/dev/null 2>&1 9>&- &
+    echo $! >"$s/server.pid"
+    # Until it listens, a Wine program would start a server of its own, and
+    # ours would give way to it.
+    # It works in its server folder, where the socket appears.
+    local pid
+    pid=$(cat "$s/server.pid")
+    for _ in $(seq 100); do [ -S "/proc/$pid/cwd/socket" ] && break; sleep 0.05; done
+    w32_alive "$s/server.pid" || { echo "win32-run: the wineserver did not stay up" >&2; exit 1; }
+    # Wine's services start with the first program and inherit its output:
+    # let that be this one, not a caller's pipe.
+    "$W32_WINE" cmd /c exit </dev/null >/dev/null 2>&1 9>&-
+    exit 0
+  ) 9>"$s.lock" || return 1
+  DISPLAY=":$(head -n1 "$s/display")"
+  export DISPLAY
+}
+
+win32_native_stop_locked() {
+  local s=$W32_SESSION
+  if w32_alive "$s/server.pid"; then
+    WINEPREFIX="$W32_PREFIX" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+    kill "$(cat "$s/server.pid")" 2>/dev/null || true
+  fi
+  w32_alive "$s/xvfb.pid" && kill "$(cat "$s/xvfb.pid")" 2>/dev/null
+  rm -f "$s/server.pid" "$s/xvfb.pid"
+}
+
+win32_native_stop() {
+  [ -d "$W32_SESSION" ] || return 0
+  ( flock 9; win32_native_stop_locked ) 9>"$W32_SESSION.lock"
+}
+
+# Runs one program; its output goes through files, because Wine's background
+# services would otherwise hold a caller's pipe open.
+win32_native_run() {
+  win32_native_start || exit 1
+  local tmp rc
+  tmp=$(mktemp -d)
+  timeout -k 5 "$W32_TIMEOUT" "$W32_WINE" "$@" >"$tmp/out" 2>"$tmp/err"
+  rc=$?
+  cat "$tmp/out"
+  cat "$tmp/err" >&2
+  rm -rf "$tmp"
+  [ $rc -eq 124 ] && echo "win32-run: stopped after ${W32_TIMEOUT} s: $*" >&2
+  exit $rc
+}

@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# The emulated i386 machine that runs 32-bit Wine (scripts/win32/image.sh
+# builds it): booted on first use, kept running, sent one program per job.
+#
+#   machine.sh run PROGRAM.exe [ARGS...]   boots if needed, runs, returns its status
+#   machine.sh stop                        powers it off
+#
+# The repository is shared at its own path (9p), a second time as it is
+# (reporaw: without the machine's binds over its programs), and so is a job
+# folder:
+# a job is NAME.new (argv, cwd, timeout) that the machine's agent turns into
+# NAME.done (out, err, rc). The disk runs as a snapshot: the image never
+# changes.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/common.sh"
+IMG="$W32_CACHE/win32-machine"
+VM="$W32_SESSION-vm"
+JOBS="$VM/jobs"
+
+vm_up() { w32_alive "$VM/qemu.pid" && [ -f "$JOBS/ready" ]; }
+
+start() {
+  mkdir -p "$VM"
+  (
+    flock 9
+    vm_up && exit 0
+    stop_locked
+    [ -f "$IMG/version" ] || { echo "win32-run: no i386 machine image (scripts/deps.sh builds it)" >&2; exit 1; }
+    rm -rf "$JOBS"; mkdir -p "$JOBS"
+    setsid qemu-system-i386 -accel tcg,thread=multi -cpu max,-smap -smp 2 -m 2048 \
+      -display none -nic none -monitor none -serial "file:$VM/console.log" -no-reboot \
+      -kernel "$IMG/vmlinuz" -initrd "$IMG/initrd.gz" \
+      -append "console=ttyS0 quiet panic=1 no_timer_check vinit=/sbin/vantorel-init vmode=serve vroot=$W32_ROOT" \
+      -drive "file=$IMG/root.img,if=virtio,format=raw" -snapshot \
+      -virtfs "local,path=$W32_ROOT,mount_tag=repo,security_model=none" \
+      -virtfs "local,path=$W32_ROOT,mount_tag=reporaw,security_model=none" \
+      -virtfs "local,path=$JOBS,mount_tag=jobs,security_model=none" \
+      </dev/null >"$VM/qemu.log" 2>&1 9>&- &
+    echo $! >"$VM/qemu.pid"
+    for _ in $(seq 1800); do
+      [ -f "$JOBS/ready" ] && exit 0
+      w32_alive "$VM/qemu.pid" || break
+      sleep 0.1
+    done
+    echo "win32-run: the i386 machine did not come up:" >&2
+    tail -n 30 "$VM/console.log" "$VM/qemu.log" >&2
+    stop_locked
+    exit 1
+  ) 9>"$VM.lock"
+}
+
+stop_locked() {
+  if w32_alive "$VM/qemu.pid"; then
+    local pid
+    pid=$(cat "$VM/qemu.pid")
+    kill "$pid" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  fi
+  rm -f "$VM/qemu.pid"
+}
+
+run() {
+  start || exit 1
+  local id job rc
+  id="$$-$RANDOM$RANDOM"
+  job="$JOBS/$id"
+  mkdir "$job.tmp"
+  printf '%s\0' "$@" >"$job.tmp/argv"
+  local cwd
+  cwd=$(pwd)
+  case $cwd in "$W32_ROOT"|"$W32_ROOT"/*) ;; *) cwd=$W32_ROOT ;; esac
+  echo "$cwd" >"$job.tmp/cwd"
+  echo "$W32_TIMEOUT" >"$job.tmp/timeout"
+  mv "$job.tmp" "$job.new"
+  # The machine enforces the limit; this wait only outlasts it.
+  local deadline=$((SECONDS + W32_TIMEOUT + 60))
+  while [ ! -d "$job.done" ]; do
+    if [ $SECONDS -gt $deadline ] || ! w32_alive "$VM/qemu.pid"; then
+      echo "win32-run: no answer from the i386 machine for $*" >&2
+      rm -rf "$job.new" "$job.run"
+      exit 125
+    fi
+    sleep 0.05
+  done
+  rc=$(cat "$job.done/rc" 2>/dev/null || echo 125)
+  cat "$job.done/out"
+  cat "$job.done/err" >&2
+  rm -rf "$job.done"
+  [ "$rc" -eq 124 ] && echo "win32-run: stopped after ${W32_TIMEOUT} s: $*" >&2
+  exit "$rc"
+}
+
+case "${1:-}" in
+  run) shift; run "$@" ;;
+  start) start ;;
+  stop) [ -d "$VM" ] || exit 0; ( flock 9; stop_locked ) 9>"$VM.lock" ;;
+  *) echo "usage: $0 run PROGRAM [ARGS...] | start | stop" >&2; exit 2 ;;
+esac

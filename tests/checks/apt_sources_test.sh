@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The set-up's reading of apt's sources, on fixture files in a temporary
+# folder: both forms Debian 12 machines come with, comments, disabled
+# entries and the security suite listed before the archive.
+set -u
+source "$(dirname "$0")/../../scripts/apt-sources.sh"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+failures=0
+check() { # $1 what  $2 expected  $3 actual
+  if [ "$2" != "$3" ]; then echo "FAIL $1: expected '$2', got '$3'"; failures=$((failures + 1)); fi
+}
+fixture() { # $1 name; file contents on stdin as "PATH<TAB>LINE" pairs
+  export APT_SOURCES_DIR="$tmp/$1"
+  mkdir -p "$APT_SOURCES_DIR/sources.list.d"
+  while IFS=$'\t' read -r f line; do printf '%s\n' "$line" >>"$APT_SOURCES_DIR/$f"; done
+}
+has_src() { apt_has_deb_src && echo yes || echo no; }
+
+# An installer-made machine: one classic line, a commented-out deb-src.
+fixture classic <<'EOF2'
+sources.list	# deb-src http://ftp.example.org/debian bookworm main
+sources.list	deb http://ftp.example.org/debian bookworm main
+EOF2
+check "classic mirror" http://ftp.example.org/debian "$(apt_mirror)"
+check "classic commented deb-src" no "$(has_src)"
+check "classic key" "" "$(apt_mirror_key)"
+
+# Options in brackets, security first, an enabled deb-src.
+fixture classic-options <<'EOF2'
+sources.list	deb [arch=amd64 signed-by=/k/security.gpg] http://security.example.org/debian-security bookworm-security main
+sources.list	deb [signed-by=/k/archive.gpg] http://ftp.example.org/debian bookworm main contrib
+sources.list.d/src.list	deb-src http://ftp.example.org/debian bookworm main
+EOF2
+check "options mirror" http://ftp.example.org/debian "$(apt_mirror)"
+check "options key" /k/archive.gpg "$(apt_mirror_key)"
+check "options deb-src" yes "$(has_src)"
+
+# A cloud image: deb822 only, no sources.list at all; a disabled deb-src.
+fixture deb822 <<'EOF2'
+sources.list.d/debian.sources	Types: deb
+sources.list.d/debian.sources	URIs: http://deb.example.org/debian
+sources.list.d/debian.sources	Suites: bookworm bookworm-updates
+sources.list.d/debian.sources	Components: main
+sources.list.d/debian.sources	Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+sources.list.d/debian.sources	
+sources.list.d/debian.sources	# Types: deb-src
+sources.list.d/debian.sources	Types: deb-src
+sources.list.d/debian.sources	URIs: http://deb.example.org/debian
+sources.list.d/debian.sources	Suites: bookworm
+sources.list.d/debian.sources	Enabled: no
+EOF2
+check "deb822 mirror" http://deb.example.org/debian "$(apt_mirror)"
+check "deb822 key" /usr/share/keyrings/debian-archive-keyring.gpg "$(apt_mirror_key)"
+check "deb822 disabled deb-src" no "$(has_src)"
+
+# No sources at all: no mirror, and saying so is not a crash.
+fixture empty </dev/null
+check "no sources" "" "$(apt_mirror 2>/dev/null; echo "$?" | grep -v '^1$')"
+
+[ $failures -eq 0 ] && echo "apt sources: all cases read as expected"
+exit $((failures > 0))

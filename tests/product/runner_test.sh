@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# What the tests rely on in scripts/win32-run.sh: a program's output and
+# exit status come back, a file argument under the repository reaches it
+# unchanged, and the time limit stops a program that runs on.
+#   runner_test.sh WIN32_BUILD
+set -u
+win=$1
+run="$(cd "$(dirname "$0")/../.." && pwd)/scripts/win32-run.sh"
+failures=0
+fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+
+"$run" cmd /c "echo through the runner& exit 3" >"$win/tests/runner-out.txt" 2>/dev/null
+rc=$?
+out=$(tr -d '\r' <"$win/tests/runner-out.txt")
+[ "$rc" -eq 3 ] || fail "exit status: expected 3, got $rc"
+[ "$out" = "through the runner" ] || fail "output: got '$out'"
+
+"$run" "$win/vstrun.exe" info "$win/Vantorel.dll" >"$win/tests/runner-info.txt" 2>&1 ||
+  fail "vstrun.exe info with a file argument under the repository: $(head -n 3 "$win/tests/runner-info.txt")"
+grep -q 'Vantorel' "$win/tests/runner-info.txt" || fail "info did not name the module"
+
+start=$SECONDS
+VANTOREL_WIN32_TIMEOUT=3 "$run" "$win/vstrun.exe" editor "$win/Vantorel.dll" --seconds 60 >/dev/null 2>&1
+rc=$?
+[ "$rc" -eq 124 ] || fail "time limit: expected status 124, got $rc"
+[ $((SECONDS - start)) -lt 45 ] || fail "time limit: the program ran $((SECONDS - start)) s"
+
+[ $failures -eq 0 ] && echo "runner: status, output, file arguments and time limit as expected"
+exit $((failures > 0))

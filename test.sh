@@ -2,7 +2,8 @@
 # Builds every target and runs every test suite that can run here:
 #
 #   ./test.sh                 all builds: linux64, linux64-asan, linux64-tsan,
-#                             linux32 (qemu-i386), win64 (Wine), win32 (file checks)
+#                             linux32 (qemu-i386), win64 (Wine), win32 (file checks),
+#                             fuzz (each libFuzzer target briefly)
 #   ./test.sh linux64 win64   only these builds
 #
 # Installs the dependencies first (scripts/deps.sh; VANTOREL_SKIP_DEPS=1 skips

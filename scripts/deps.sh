@@ -15,6 +15,7 @@ APT_PACKAGES=(
   libcli11-dev nlohmann-json3-dev libstb-dev
   python3-pil fonts-dejavu-core
   valgrind
+  clang libclang-rt-14-dev
   lsp-plugins-vst dpf-plugins-vst zam-plugins
 )
 APT_I386=(libc6-dev:i386 libjpeg62-turbo-dev:i386 libsndfile1-dev:i386)

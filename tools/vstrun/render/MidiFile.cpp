@@ -55,7 +55,12 @@ class TrackReader {
     if (n > end_ - pos_) fail("an event's length runs past the end of its track", pos_);
     pos_ += n;
   }
-  const uint8_t* at() const { return d_.data() + pos_; }
+  // The next n bytes, checked to lie inside the track.
+  const uint8_t* take(uint32_t n) {
+    const uint8_t* p = d_.data() + pos_;
+    skip(n);
+    return p;
+  }
 
  private:
   const std::vector<uint8_t>& d_;
@@ -120,16 +125,15 @@ std::vector<TimedMidi> parseMidiFile(const std::vector<uint8_t>& d) {
       if (status == 0xFF) {
         const uint8_t type = r.byte();
         const uint32_t len = r.vlq();
+        if (type == 0x51 && len != 3) fail("a tempo event's length is not 3", r.offset());
+        const uint8_t* p = r.take(len);
         if (type == 0x2F) {
           ended = true;
         } else if (type == 0x51) {
-          if (len != 3) fail("a tempo event's length is not 3", r.offset());
-          const uint8_t* p = r.at();
           const uint32_t usPerQuarter = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
-          if (usPerQuarter == 0) fail("a tempo of 0 microseconds per quarter note", r.offset());
+          if (usPerQuarter == 0) fail("a tempo of 0 microseconds per quarter note", r.offset() - 3);
           tempoChanges[tick] = usPerQuarter;
         }
-        r.skip(len);
       } else if (status == 0xF0 || status == 0xF7) {
         r.skip(r.vlq());
       } else if (status >= 0xF1) {

@@ -73,11 +73,7 @@ VstIntPtr Plugin::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, voi
 }
 
 std::string Plugin::text(VstInt32 opcode, VstInt32 index, VstIntPtr value) const {
-  char buffer[kTextBufferSize];
-  std::memset(buffer, 0, sizeof buffer);
-  dispatch(opcode, index, value, buffer);
-  buffer[sizeof buffer - 1] = '\0';
-  return buffer;
+  return dispatchText(effect_, opcode, index, value);
 }
 
 void Plugin::start(double sampleRate, VstInt32 blockSize) {

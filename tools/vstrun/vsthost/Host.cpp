@@ -56,10 +56,11 @@ std::string flagNames(VstInt32 flags) {
   return text;
 }
 
-std::string dispatchText(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value) {
+std::string dispatchText(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, VstIntPtr* answer) {
   char buffer[kTextBufferSize];
   std::memset(buffer, 0, sizeof buffer);
-  dispatch(effect, opcode, index, value, buffer);
+  const VstIntPtr result = dispatch(effect, opcode, index, value, buffer);
+  if (answer) *answer = result;
   buffer[sizeof buffer - 1] = '\0';
   return buffer;
 }

@@ -38,8 +38,10 @@ inline VstIntPtr dispatch(AEffect* effect, VstInt32 opcode, VstInt32 index = 0, 
 constexpr size_t kTextBufferSize = 512;
 
 // A text the plug-in writes into a host buffer: a zeroed buffer of
-// kTextBufferSize, read up to its first zero byte.
-std::string dispatchText(AEffect* effect, VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0);
+// kTextBufferSize, read up to its first zero byte. answer, when given,
+// receives what the dispatcher returned.
+std::string dispatchText(AEffect* effect, VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0,
+                         VstIntPtr* answer = nullptr);
 
 // What a host learns of an instance right after creating it.
 struct EffectInfo {

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include "CrashGuard.h"
 #include "Editor.h"

@@ -4,7 +4,8 @@
 #   ./test.sh                 all builds: linux64, linux64-asan, linux64-tsan,
 #                             linux32 (natively, or under qemu-i386), win64 (Wine),
 #                             win32 (32-bit Wine: natively, or in an emulated i386
-#                             machine; VANTOREL_WIN32_EMULATED=1 forces the latter)
+#                             machine; VANTOREL_WIN32_EMULATED=1 forces the latter),
+#                             fuzz (each libFuzzer target briefly)
 #   ./test.sh linux64 win64   only these builds
 #
 # Installs the dependencies first (scripts/deps.sh; VANTOREL_SKIP_DEPS=1 skips

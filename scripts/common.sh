@@ -1,7 +1,7 @@
 # Shared by test.sh and run.sh (sourced, not run). Expects ROOT to be the
 # repository's root.
 
-ALL_PRESETS=(linux64 linux64-asan linux64-tsan linux32 win64 win32)
+ALL_PRESETS=(linux64 linux64-asan linux64-tsan linux32 win64 win32 fuzz)
 LOGS="$ROOT/build/logs"
 mkdir -p "$LOGS"
 

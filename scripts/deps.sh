@@ -19,6 +19,7 @@ APT_PACKAGES=(
   libjpeg62-turbo-dev libsndfile1-dev libx11-dev
   libcli11-dev nlohmann-json3-dev libstb-dev
   python3-pil fonts-dejavu-core
+  clang libclang-rt-14-dev
   lsp-plugins-vst dpf-plugins-vst zam-plugins
 )
 APT_I386=(libc6-dev:i386 libjpeg62-turbo-dev:i386 libsndfile1-dev:i386)

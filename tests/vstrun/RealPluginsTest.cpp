@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <nlohmann/json.hpp>
 #include <sndfile.h>
 
@@ -15,6 +16,10 @@ struct RealPlugin {
   const char* path;
   const char* name;  // effGetEffectName
 };
+
+// Test listings show a parameter by its name; the default printer shows the
+// struct's bytes, pointers that change from run to run.
+void PrintTo(const RealPlugin& p, std::ostream* os) { *os << p.name; }
 
 // Effects that run headless (no editor is opened).
 const RealPlugin kPlugins[] = {

@@ -307,6 +307,31 @@ TEST_F(Vstrun, AFailedRenderLeavesAnExistingOutputAlone) {
   EXPECT_EQ(vtest::listDir(dir).size(), 2u);
 }
 
+// A plug-in that crashes in its third audio call: vstrun names the call and
+// the place in the render, removes its temporary file, leaves the previous
+// output alone and exits with a status of its own, not by the signal.
+TEST_F(Vstrun, APluginCrashMidRenderIsNamedInOneLineAndLeavesNoFile) {
+  vtest::writeWav(path("in.wav"), rampInput(1000));
+  vtest::writeFile(path("out.wav"), "previous contents");
+#ifdef _WIN32
+  _putenv_s("VSTRUN_PROBE_CRASH_ON_CALL", "3");
+#else
+  setenv("VSTRUN_PROBE_CRASH_ON_CALL", "3", 1);
+#endif
+  const ProcessResult r = runVstrun({"render", probe, "-i", path("in.wav"), "-o", path("out.wav"), "-b", "256"});
+#ifdef _WIN32
+  _putenv_s("VSTRUN_PROBE_CRASH_ON_CALL", "");
+#else
+  unsetenv("VSTRUN_PROBE_CRASH_ON_CALL");
+#endif
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_TRUE(failsCleanly(r));
+  EXPECT_NE(r.err.find("crashed"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("in processReplacing, block 3 (frames 512 to 767 of 1000)"), std::string::npos) << r.err;
+  EXPECT_EQ(vtest::readFile(path("out.wav")), "previous contents");
+  EXPECT_EQ(vtest::listDir(dir).size(), 2u);
+}
+
 TEST_F(Vstrun, VantorelRecordsAndLoopsThroughTheCommandLine) {
   // Record half a second of a ramp, then loop its start: "Buff Size" 0 and
   // note 60 (speed 1.0) give a loop of 25 samples (loop start 3).

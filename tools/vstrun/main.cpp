@@ -14,11 +14,13 @@
 #include <vector>
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
+#include "CrashGuard.h"
 #include "Editor.h"
+#include "InfoPrinter.h"
 #include "render/AudioFile.h"
 #include "render/Automation.h"
+#include "render/CallSite.h"
 #include "render/MidiFile.h"
 #include "render/Render.h"
 #include "vsthost/Plugin.h"
@@ -121,110 +123,12 @@ void applyParams(vsthost::Plugin& plugin, const std::vector<std::string>& specs,
 
 // ---------------------------------------------------------------- info
 
-const char* canDoText(VstIntPtr a) { return a > 0 ? "yes" : a < 0 ? "no" : "don't know"; }
-
-std::string pinFlags(VstInt32 flags) {
-  std::string s;
-  if (flags & kVstPinIsActive) s += "active";
-  if (flags & kVstPinIsStereo) s += s.empty() ? "stereo" : " stereo";
-  if (flags & kVstPinUseSpeaker) s += s.empty() ? "speaker" : " speaker";
-  return s;
-}
-
 int runInfo(const std::string& path, bool json) {
   vsthost::Host host;
   auto plugin = loadPlugin(path, host);
   const vsthost::FullInfo info = vsthost::queryFullInfo(*plugin);
-  const std::string entry = plugin->module().entryName();
-  const auto& b = info.basic;
-
-  if (json) {
-    nlohmann::json j;
-    j["module"] = path;
-    j["entry"] = entry;
-    j["name"] = b.effectName;
-    j["vendor"] = b.vendor;
-    j["product"] = b.product;
-    j["vendorVersion"] = b.vendorVersion;
-    j["uniqueId"] = vsthost::fourCharText(b.uniqueID);
-    j["uniqueIdNumber"] = b.uniqueID;
-    j["version"] = b.version;
-    j["category"] = vsthost::categoryName(info.category);
-    j["categoryNumber"] = info.category;
-    j["vstVersion"] = info.vstVersion;
-    j["initialDelay"] = info.initialDelay;
-    j["flags"] = b.flags;
-    j["flagNames"] = vsthost::flagNames(b.flags);
-    auto pins = [](const std::vector<vsthost::Pin>& list) {
-      nlohmann::json a = nlohmann::json::array();
-      for (const auto& p : list) {
-        nlohmann::json o{{"index", p.index}, {"described", p.answered}};
-        if (p.answered) {
-          o["label"] = p.label;
-          o["shortLabel"] = p.shortLabel;
-          o["flags"] = p.flags;
-          o["arrangementType"] = p.arrangementType;
-        }
-        a.push_back(o);
-      }
-      return a;
-    };
-    j["inputs"] = pins(info.inputs);
-    j["outputs"] = pins(info.outputs);
-    j["parameters"] = nlohmann::json::array();
-    for (const auto& p : info.parameters)
-      j["parameters"].push_back(
-          {{"index", p.index}, {"name", p.name}, {"label", p.label}, {"display", p.display}, {"value", p.value}});
-    j["programs"] = info.programs;
-    j["currentProgram"] = info.currentProgram;
-    j["canDo"] = nlohmann::json::object();
-    for (const auto& c : info.canDo) j["canDo"][c.question] = c.answer;
-    j["hasEditor"] = info.hasEditor;
-    if (info.editorSizeKnown) j["editor"] = {{"width", info.editorWidth}, {"height", info.editorHeight}};
-    else j["editor"] = nullptr;
-    // Plug-ins write names in whatever 8-bit encoding they like.
-    std::fprintf(gOut, "%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
-    return 0;
-  }
-
-  std::fprintf(gOut, "module          %s\n", path.c_str());
-  std::fprintf(gOut, "entry           %s\n", entry.c_str());
-  std::fprintf(gOut, "name            %s\n", b.effectName.c_str());
-  std::fprintf(gOut, "vendor          %s\n", b.vendor.c_str());
-  std::fprintf(gOut, "product         %s\n", b.product.c_str());
-  std::fprintf(gOut, "vendor version  %lld\n", static_cast<long long>(b.vendorVersion));
-  std::fprintf(gOut, "unique id       %s (%ld)\n", vsthost::fourCharText(b.uniqueID).c_str(), static_cast<long>(b.uniqueID));
-  std::fprintf(gOut, "version         %d\n", static_cast<int>(b.version));
-  std::fprintf(gOut, "category        %s (%lld)\n", vsthost::categoryName(info.category),
-              static_cast<long long>(info.category));
-  std::fprintf(gOut, "vst version     %lld\n", static_cast<long long>(info.vstVersion));
-  std::fprintf(gOut, "latency         %d samples\n", static_cast<int>(info.initialDelay));
-  std::fprintf(gOut, "flags           %d (%s)\n", static_cast<int>(b.flags), vsthost::flagNames(b.flags).c_str());
-  auto printPins = [](const char* title, const std::vector<vsthost::Pin>& list) {
-    std::fprintf(gOut, "%-15s %zu\n", title, list.size());
-    for (const auto& p : list) {
-      if (p.answered)
-        std::fprintf(gOut, "  %-3d %-24s short \"%s\", flags %d (%s)\n", static_cast<int>(p.index),
-                    ("\"" + p.label + "\"").c_str(), p.shortLabel.c_str(), static_cast<int>(p.flags),
-                    pinFlags(p.flags).c_str());
-      else
-        std::fprintf(gOut, "  %-3d (not described)\n", static_cast<int>(p.index));
-    }
-  };
-  printPins("inputs", info.inputs);
-  printPins("outputs", info.outputs);
-  std::fprintf(gOut, "parameters      %zu\n", info.parameters.size());
-  for (const auto& p : info.parameters)
-    std::fprintf(gOut, "  %-3d %-24s value %-10.6f display \"%s\" label \"%s\"\n", static_cast<int>(p.index),
-                ("\"" + p.name + "\"").c_str(), static_cast<double>(p.value), p.display.c_str(), p.label.c_str());
-  std::fprintf(gOut, "programs        %zu (current %lld)\n", info.programs.size(), static_cast<long long>(info.currentProgram));
-  for (size_t i = 0; i < info.programs.size(); ++i) std::fprintf(gOut, "  %-3zu \"%s\"\n", i, info.programs[i].c_str());
-  std::fprintf(gOut, "can do\n");
-  for (const auto& c : info.canDo)
-    std::fprintf(gOut, "  %-24s %s (%lld)\n", c.question.c_str(), canDoText(c.answer), static_cast<long long>(c.answer));
-  if (!info.hasEditor) std::fprintf(gOut, "editor          none\n");
-  else if (info.editorSizeKnown) std::fprintf(gOut, "editor          %d x %d\n", info.editorWidth, info.editorHeight);
-  else std::fprintf(gOut, "editor          yes, size given only once opened\n");
+  if (json) vstrun::printInfoJson(gOut, path, plugin->module().entryName(), info);
+  else vstrun::printInfoText(gOut, path, plugin->module().entryName(), info);
   return 0;
 }
 
@@ -350,11 +254,16 @@ int runRender(const RenderArgs& a) {
   options.progress = [&](int64_t done, int64_t total) { progress.update(done, total); };
   if (a.verbose) options.log = log;
 
+  // A crash in the plug-in from here on is reported, and the unfinished file removed.
+  vstrun::armCrashGuard(writer.temporaryPath(), a.output, [&writer] { writer.discard(); });
   const vstrun::RenderStats stats = vstrun::render(*plugin, source, sink, automation, midi, options);
   progress.finish();
   reader.close();
   writer.commit();
+  vstrun::armCrashGuard("", "", nullptr);  // the output is in place: nothing left to remove
+  vstrun::currentCall().call.store("effClose");
   plugin.reset();
+  vstrun::disarmCrashGuard();
 
   if (writer.nonFiniteSamples() > 0)
     std::fprintf(stderr, "vstrun: warning: the plug-in produced %lld non-finite samples, written as 0\n",

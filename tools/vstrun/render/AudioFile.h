@@ -64,6 +64,8 @@ class AudioWriter {
   void write(const float* interleaved, int64_t frames);
   // Closes the file and moves it to its destination.
   void commit();
+  // Closes and removes the temporary file; the destination is not touched.
+  void discard() { abandon(); }
 
   int64_t nonFiniteSamples() const { return nonFinite_; }
   const std::string& temporaryPath() const { return temp_; }

@@ -21,7 +21,7 @@ AutomationFile parseAutomation(const std::string& text) {
   nlohmann::json root;
   try {
     root = nlohmann::json::parse(text);
-  } catch (const nlohmann::json::parse_error& e) {
+  } catch (const nlohmann::json::exception& e) {  // syntax, and numbers too large to hold
     fail(std::string("not valid JSON (") + e.what() + ")");
   }
   if (!root.is_object()) fail("the top level must be an object with \"keyframes\"");

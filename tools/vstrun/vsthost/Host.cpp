@@ -56,10 +56,11 @@ std::string flagNames(VstInt32 flags) {
   return text;
 }
 
-std::string dispatchText(AEffect* effect, VstInt32 opcode, VstInt32 index) {
-  char buffer[512];
+std::string dispatchText(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, VstIntPtr* answer) {
+  char buffer[kTextBufferSize];
   std::memset(buffer, 0, sizeof buffer);
-  dispatch(effect, opcode, index, 0, buffer);
+  const VstIntPtr result = dispatch(effect, opcode, index, value, buffer);
+  if (answer) *answer = result;
   buffer[sizeof buffer - 1] = '\0';
   return buffer;
 }
@@ -204,25 +205,95 @@ const VstTimeInfo* Host::timeInfo(VstIntPtr filter) {
 
 VstIntPtr Host::request(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                         float opt) {
-  constexpr size_t kHostStringCapacity = 64;  // what the interface lets a plug-in expect
   switch (opcode) {
     case audioMasterAutomate:
-      if (automate_) automate_(index, opt);
-      {
-        char line[96];
-        std::snprintf(line, sizeof line, "automate parameter %d = %g", static_cast<int>(index),
-                      static_cast<double>(opt));
-        log(line);
-      }
-      return 1;
+    case audioMasterBeginEdit:
+    case audioMasterEndEdit:
+      return edit(opcode, index, opt);
+    case audioMasterGetTime:
+    case audioMasterTempoAt:
+    case audioMasterGetSampleRate:
+    case audioMasterGetBlockSize:
+    case audioMasterGetInputLatency:
+    case audioMasterGetOutputLatency:
+    case audioMasterWillReplaceOrAccumulate:
+    case audioMasterGetCurrentProcessLevel:
+    case audioMasterGetAutomationState:
+      return transport(opcode, value);
     case audioMasterVersion:
-      return kHostVstVersion;
+    case audioMasterGetVendorString:
+    case audioMasterGetProductString:
+    case audioMasterGetVendorVersion:
+    case audioMasterCanDo:
+    case audioMasterGetLanguage:
+    case audioMasterGetDirectory:
+      return identify(opcode, ptr);
+    default:
+      return serve(effect, opcode, index, value);
+  }
+}
+
+// Parameter changes the plug-in reports: passed on, and logged.
+VstIntPtr Host::edit(VstInt32 opcode, VstInt32 index, float opt) {
+  char line[96];
+  if (opcode == audioMasterAutomate) {
+    if (automate_) automate_(index, opt);
+    std::snprintf(line, sizeof line, "automate parameter %d = %g", static_cast<int>(index), static_cast<double>(opt));
+  } else {
+    std::snprintf(line, sizeof line, "%s parameter %d", opcode == audioMasterBeginEdit ? "begin edit" : "end edit",
+                  static_cast<int>(index));
+  }
+  log(line);
+  return 1;
+}
+
+// Where the render stands and how it runs.
+VstIntPtr Host::transport(VstInt32 opcode, VstIntPtr value) {
+  switch (opcode) {
+    case audioMasterGetTime: return reinterpret_cast<VstIntPtr>(timeInfo(value));
+    case audioMasterTempoAt: return static_cast<VstIntPtr>(std::lround(tempo_.load() * 10000.0));
+    case audioMasterGetSampleRate: return static_cast<VstIntPtr>(std::lround(sampleRate_.load()));
+    case audioMasterGetBlockSize: return blockSize_.load();
+    case audioMasterWillReplaceOrAccumulate: return replacing_.load() ? 1 : 2;
+    case audioMasterGetCurrentProcessLevel: return processLevel_.load();
+    case audioMasterGetAutomationState: return automationState_.load();
+    default: return 0;  // latencies: none
+  }
+}
+
+// Who this host is and what it can do.
+VstIntPtr Host::identify(VstInt32 opcode, void* ptr) {
+  constexpr size_t kHostStringCapacity = 64;  // what the interface lets a plug-in expect
+  switch (opcode) {
+    case audioMasterVersion: return kHostVstVersion;
+    case audioMasterGetVendorString:
+      writeText(ptr, identity_.vendor, kHostStringCapacity);
+      return ptr ? 1 : 0;
+    case audioMasterGetProductString:
+      writeText(ptr, identity_.product, kHostStringCapacity);
+      return ptr ? 1 : 0;
+    case audioMasterGetVendorVersion: return identity_.vendorVersion;
+    case audioMasterCanDo: {
+      const VstIntPtr answer = canDo(static_cast<const char*>(ptr));
+      if (answer == 0) log(std::string("can-do question not known: ") + (ptr ? static_cast<const char*>(ptr) : "(null)"));
+      return answer;
+    }
+    case audioMasterGetLanguage: return 1;  // English
+    default: return directory_[0] ? reinterpret_cast<VstIntPtr>(directory_) : 0;  // audioMasterGetDirectory
+  }
+}
+
+// Requests about the instance and its window, and those not served.
+VstIntPtr Host::serve(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value) {
+  switch (opcode) {
     case audioMasterCurrentId: {
       AEffect* e = effect ? effect : effect_.load();
       if (e && e == effect_.load()) return e->uniqueID;
       return loadingId_.load();
     }
     case audioMasterIdle:
+    case audioMasterNeedIdle:
+    case audioMasterUpdateDisplay:
       return 1;
     case audioMasterPinConnected: {
       // The interface's inverted answer: 0 means connected.
@@ -234,10 +305,6 @@ VstIntPtr Host::request(AEffect* effect, VstInt32 opcode, VstInt32 index, VstInt
     case audioMasterWantMidi:
       wantsMidi_.store(true);
       return 1;
-    case audioMasterGetTime:
-      return reinterpret_cast<VstIntPtr>(timeInfo(value));
-    case audioMasterTempoAt:
-      return static_cast<VstIntPtr>(std::lround(tempo_.load() * 10000.0));
     case audioMasterGetNumAutomatableParameters: {
       AEffect* e = effect_.load();
       return e ? e->numParams : 0;
@@ -245,50 +312,8 @@ VstIntPtr Host::request(AEffect* effect, VstInt32 opcode, VstInt32 index, VstInt
     case audioMasterIOChanged:
       log("the plug-in changed its inputs or outputs (not followed)");
       return 0;
-    case audioMasterNeedIdle:
-      return 1;
     case audioMasterSizeWindow:
       return sizeWindow_ && sizeWindow_(index, static_cast<int>(value)) ? 1 : 0;
-    case audioMasterGetSampleRate:
-      return static_cast<VstIntPtr>(std::lround(sampleRate_.load()));
-    case audioMasterGetBlockSize:
-      return blockSize_.load();
-    case audioMasterGetInputLatency:
-    case audioMasterGetOutputLatency:
-      return 0;
-    case audioMasterWillReplaceOrAccumulate:
-      return replacing_.load() ? 1 : 2;
-    case audioMasterGetCurrentProcessLevel:
-      return processLevel_.load();
-    case audioMasterGetAutomationState:
-      return automationState_.load();
-    case audioMasterGetVendorString:
-      writeText(ptr, identity_.vendor, kHostStringCapacity);
-      return ptr ? 1 : 0;
-    case audioMasterGetProductString:
-      writeText(ptr, identity_.product, kHostStringCapacity);
-      return ptr ? 1 : 0;
-    case audioMasterGetVendorVersion:
-      return identity_.vendorVersion;
-    case audioMasterCanDo: {
-      const VstIntPtr answer = canDo(static_cast<const char*>(ptr));
-      if (answer == 0) log(std::string("can-do question not known: ") + (ptr ? static_cast<const char*>(ptr) : "(null)"));
-      return answer;
-    }
-    case audioMasterGetLanguage:
-      return 1;  // English
-    case audioMasterGetDirectory:
-      return directory_[0] ? reinterpret_cast<VstIntPtr>(directory_) : 0;
-    case audioMasterUpdateDisplay:
-      return 1;
-    case audioMasterBeginEdit:
-    case audioMasterEndEdit: {
-      char line[64];
-      std::snprintf(line, sizeof line, "%s parameter %d", opcode == audioMasterBeginEdit ? "begin edit" : "end edit",
-                    static_cast<int>(index));
-      log(line);
-      return 1;
-    }
     default: {
       char line[64];
       std::snprintf(line, sizeof line, "request %d not served", static_cast<int>(opcode));

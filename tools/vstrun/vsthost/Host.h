@@ -33,10 +33,15 @@ inline VstIntPtr dispatch(AEffect* effect, VstInt32 opcode, VstInt32 index = 0, 
   return effect->dispatcher(effect, opcode, index, value, ptr, opt);
 }
 
-// A text the plug-in writes into a host buffer (names, labels, strings):
-// a zeroed buffer larger than any of the interface's text limits, read up to
-// its first zero byte.
-std::string dispatchText(AEffect* effect, VstInt32 opcode, VstInt32 index = 0);
+// The buffer a host hands over for a text (names, labels, strings): larger
+// than any of the interface's text limits, for plug-ins that overstep them.
+constexpr size_t kTextBufferSize = 512;
+
+// A text the plug-in writes into a host buffer: a zeroed buffer of
+// kTextBufferSize, read up to its first zero byte. answer, when given,
+// receives what the dispatcher returned.
+std::string dispatchText(AEffect* effect, VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0,
+                         VstIntPtr* answer = nullptr);
 
 // What a host learns of an instance right after creating it.
 struct EffectInfo {
@@ -144,6 +149,11 @@ class Host {
  private:
   static VstIntPtr VSTCALLBACK route(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
                                      void* ptr, float opt);
+  // The parts of request, by subject.
+  VstIntPtr edit(VstInt32 opcode, VstInt32 index, float opt);
+  VstIntPtr transport(VstInt32 opcode, VstIntPtr value);
+  VstIntPtr identify(VstInt32 opcode, void* ptr);
+  VstIntPtr serve(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value);
   void log(const std::string& line) const;
 
   std::atomic<AEffect*> effect_{nullptr};

@@ -73,11 +73,7 @@ VstIntPtr Plugin::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, voi
 }
 
 std::string Plugin::text(VstInt32 opcode, VstInt32 index, VstIntPtr value) const {
-  char buffer[kTextBufferSize];
-  std::memset(buffer, 0, sizeof buffer);
-  dispatch(opcode, index, value, buffer);
-  buffer[sizeof buffer - 1] = '\0';
-  return buffer;
+  return dispatchText(effect_, opcode, index, value);
 }
 
 void Plugin::start(double sampleRate, VstInt32 blockSize) {
@@ -119,11 +115,10 @@ std::vector<std::string> Plugin::programNames() const {
   names.reserve(static_cast<size_t>(n));
   bool indexed = true;
   for (VstInt32 i = 0; i < n && indexed; ++i) {
-    char buffer[kTextBufferSize];
-    std::memset(buffer, 0, sizeof buffer);
-    indexed = dispatch(effGetProgramNameIndexed, i, -1, buffer) != 0;
-    buffer[sizeof buffer - 1] = '\0';
-    if (indexed) names.emplace_back(buffer);
+    VstIntPtr answer = 0;
+    std::string name = dispatchText(effect_, effGetProgramNameIndexed, i, -1, &answer);
+    indexed = answer != 0;
+    if (indexed) names.push_back(std::move(name));
   }
   if (indexed) return names;
 

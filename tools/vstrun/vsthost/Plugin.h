@@ -12,10 +12,6 @@
 
 namespace vsthost {
 
-// Every text buffer this host hands to a plug-in: zeroed, and larger than
-// any of the interface's text limits.
-constexpr size_t kTextBufferSize = 512;
-
 class Plugin {
  public:
   // Loads the module at path, creates one instance through its entry with

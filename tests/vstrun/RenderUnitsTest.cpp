@@ -83,6 +83,7 @@ TEST(MidiFile, MalformedFilesAreRefusedWithAReason) {
       smf(0, 96, {bytes({0x80, 0x80, 0x80, 0x80, 0x00, 0x90, 1, 2})}),  // delta of five bytes
       smf(0, 96, {bytes({0x00, 0x90, 0x90, 1})}),                      // status as data
       smf(0, 96, {bytes({0x00, 0xFF, 0x51, 2, 1, 2})}),                // tempo of two bytes
+      smf(0, 96, {bytes({0x00, 0xFF, 0x51, 3, 7})}),                   // tempo past the track's end
       smf(0, 96, {bytes({0x00, 0xF0, 0x7F})}),                         // sysex longer than the track
       smf(0, 96, {bytes({0x00, 0xF2, 1, 2})}),                         // system common message
   };
@@ -127,6 +128,7 @@ TEST(Automation, ParsesTheFormatAndRefusesMistakes) {
       R"({"keyframes": [{"time": 1, "param": 0, "value": 1.01}]})",
       R"({"keyframes": [{"time": 1, "param": 0, "value": 0, "ramp": "cubic"}]})",
       R"({"keyframes": [{"time": 1, "param": 0, "vale": 0}]})",
+      R"({"keyframes": [{"time": 1e999, "param": 0, "value": 0}]})",
   };
   for (const char* text : bad) {
     SCOPED_TRACE(text);

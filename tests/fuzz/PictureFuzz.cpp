@@ -1,0 +1,28 @@
+// Any bytes handed to a picture decoder: a decoded picture's pixels are all
+// there, a refused one is empty. PICTURE_FORMAT picks the decoder.
+#include <cstddef>
+#include <cstdint>
+
+#include "FuzzCheck.h"
+#include "toolkit/Picture.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  toolkit::Picture picture;
+#if PICTURE_FORMAT_JPEG
+  const bool ok = picture.loadJpeg(data, size);
+#else
+  const bool ok = picture.loadBmp(data, size);
+#endif
+  FUZZ_CHECK(ok != picture.empty());
+  if (!ok) return 0;
+  FUZZ_CHECK(picture.width() > 0 && picture.height() > 0);
+  // Touch every pixel, so a short pixel buffer is a read out of bounds.
+  unsigned sum = 0;
+  for (int y = 0; y < picture.height(); ++y) {
+    const uint8_t* row = picture.row(y);
+    for (int x = 0; x < picture.width() * 3; ++x) sum += row[x];
+  }
+  const toolkit::Rgb key = picture.keyColour();
+  FUZZ_CHECK(key == picture.pixel(0, picture.height() - 1));
+  return static_cast<int>(sum & 0);
+}

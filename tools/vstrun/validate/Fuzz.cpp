@@ -50,7 +50,8 @@ void checkFuzz(const Options& o, Report& report) {
   const VstInt32 blockSizes[] = {32, 64, 256, 512, 1024, 4096};
   const float rates[] = {22050.0f, 44100.0f, 48000.0f, 96000.0f, 192000.0f};
   VstInt32 block = 512;
-  bool on = false;
+  inst.plugin->start(44100.0, block);
+  bool on = true;
   std::vector<char> chunk;
   AudioBuffers in(e->numInputs, 4096), out(e->numOutputs, 4096);
   static const char* const canDos[] = {"receiveVstEvents", "receiveVstMidiEvent", "sendVstEvents", "bypass", "offline",
@@ -60,7 +61,11 @@ void checkFuzz(const Options& o, Report& report) {
   for (int step = 0; step < steps; ++step) {
     const unsigned roll = rng() % 100;
     if (roll < 15) {
-      if (!on) continue;
+      if (!on) {  // as a host does: resume before processing
+        report.step(format("step %d: effMainsChanged 1", step));
+        inst.dispatch(effMainsChanged, 0, 1);
+        on = true;
+      }
       const int n = 1 + static_cast<int>(rng() % static_cast<unsigned>(block));
       fillNoise(in, n, rng);
       const bool acc = e->process && (rng() % 4 == 0);

@@ -50,15 +50,15 @@ void askText(Instance& inst, Report& report, std::map<VstInt32, TextTally>& tall
   }
 }
 
-void reportTally(Report& report, const std::map<VstInt32, TextTally>& tally) {
+void reportTally(Report& report, const char* group, const std::map<VstInt32, TextTally>& tally) {
   for (const auto& [op, t] : tally) {
     if (t.failed) continue;
     if (t.long_)
-      report.warn(format("texts: %s: %d of %d texts longer than the conventional %zu characters (longest %zu bytes "
+      report.warn(format("%s: %s: %d of %d texts longer than the conventional %zu characters (longest %zu bytes "
                          "written plus terminator, index %d)",
-                         opcodeName(op), t.long_, t.asked, conventionalTextLength(op), t.longest, t.longestIndex));
+                         group, opcodeName(op), t.long_, t.asked, conventionalTextLength(op), t.longest, t.longestIndex));
     else
-      report.pass(format("texts: %s: %d texts terminated, within %zu characters", opcodeName(op), t.asked,
+      report.pass(format("%s: %s: %d texts terminated, within %zu characters", group, opcodeName(op), t.asked,
                          conventionalTextLength(op)));
   }
 }
@@ -126,7 +126,7 @@ void checkIdentity(const Options& o, Report& report) {
   }
   hostB.attach(second);
   vsthost::dispatch(second, effOpen);
-  if (second == e || second->object == e->object)
+  if (second == e || (e->object && second->object == e->object))
     report.fail("identity: the entry called twice gave the same record or object");
   else report.pass("identity: the entry called twice gave two records");
   if (e->numParams > 0) {
@@ -158,7 +158,7 @@ void checkTexts(const Options& o, Report& report) {
   for (int i = 0; i < capped(e->numParams); ++i)
     for (VstInt32 op : {effGetParamName, effGetParamLabel, effGetParamDisplay}) askText(inst, report, tally, op, i);
   for (int i = 0; i < capped(e->numPrograms); ++i) askText(inst, report, tally, effGetProgramNameIndexed, i);
-  reportTally(report, tally);
+  reportTally(report, "texts", tally);
   int answered = 0, asked = 0;
   for (int i = 0; i < capped(e->numInputs); ++i, ++asked) askPin(inst, report, effGetInputProperties, i, &answered);
   for (int i = 0; i < capped(e->numOutputs); ++i, ++asked) askPin(inst, report, effGetOutputProperties, i, &answered);
@@ -204,7 +204,7 @@ void checkParameters(const Options& o, Report& report) {
       else askText(inst, report, tally, op, i);
     }
   }
-  reportTally(report, tally);
+  reportTally(report, "parameters", tally);
   report.pass("parameters: out-of-range indices (-1000, -1, count, count+1, count+1000) were harmless");
   inst.plugin->start(44100.0, 64);
   AudioBuffers in(e->numInputs, 64), out(e->numOutputs, 64);
@@ -251,7 +251,7 @@ void checkPrograms(const Options& o, Report& report) {
     inst.dispatch(effSetProgramName, 0, 0, name);
     askText(inst, report, tally, effGetProgramName, 0);
   }
-  reportTally(report, tally);
+  reportTally(report, "programs", tally);
   inst.plugin->start(44100.0, 64);
   AudioBuffers in(e->numInputs, 64), out(e->numOutputs, 64);
   inst.process(in, out, 64);

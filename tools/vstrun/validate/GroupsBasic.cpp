@@ -23,8 +23,8 @@ struct TextTally {
 };
 
 // One text request into a guard-banded buffer larger than any convention.
-void askText(Instance& inst, Report& report, std::map<VstInt32, TextTally>& tally, VstInt32 op, VstInt32 index,
-             VstIntPtr value = 0) {
+void askText(const char* group, Instance& inst, Report& report, std::map<VstInt32, TextTally>& tally, VstInt32 op,
+             VstInt32 index, VstIntPtr value = 0) {
   GuardedBuffer buf(256);
   report.step(format("%s index %d", opcodeName(op), index));
   inst.dispatch(op, index, value, buf.data());
@@ -32,14 +32,14 @@ void askText(Instance& inst, Report& report, std::map<VstInt32, TextTally>& tall
   ++t.asked;
   if (t.failed) return;
   if (const size_t over = buf.overrun()) {
-    report.fail(format("texts: %s index %d wrote %zu bytes past the %zu-byte buffer", opcodeName(op), index, over,
+    report.fail(format("%s: %s index %d wrote %zu bytes past the %zu-byte buffer", group, opcodeName(op), index, over,
                        buf.size()));
     t.failed = true;
   } else if (buf.underrun()) {
-    report.fail(format("texts: %s index %d wrote before the start of the buffer", opcodeName(op), index));
+    report.fail(format("%s: %s index %d wrote before the start of the buffer", group, opcodeName(op), index));
     t.failed = true;
   } else if (!buf.terminated()) {
-    report.fail(format("texts: %s index %d left the text unterminated", opcodeName(op), index));
+    report.fail(format("%s: %s index %d left the text unterminated", group, opcodeName(op), index));
     t.failed = true;
   } else if (buf.textLength() > conventionalTextLength(op)) {
     ++t.long_;
@@ -154,10 +154,10 @@ void checkTexts(const Options& o, Report& report) {
   AEffect* e = inst.effect();
   std::map<VstInt32, TextTally> tally;
   for (VstInt32 op : std::initializer_list<VstInt32>{effGetEffectName, effGetVendorString, effGetProductString, effGetProgramName})
-    askText(inst, report, tally, op, 0);
+    askText("texts", inst, report, tally, op, 0);
   for (int i = 0; i < capped(e->numParams); ++i)
-    for (VstInt32 op : {effGetParamName, effGetParamLabel, effGetParamDisplay}) askText(inst, report, tally, op, i);
-  for (int i = 0; i < capped(e->numPrograms); ++i) askText(inst, report, tally, effGetProgramNameIndexed, i);
+    for (VstInt32 op : {effGetParamName, effGetParamLabel, effGetParamDisplay}) askText("texts", inst, report, tally, op, i);
+  for (int i = 0; i < capped(e->numPrograms); ++i) askText("texts", inst, report, tally, effGetProgramNameIndexed, i);
   reportTally(report, "texts", tally);
   int answered = 0, asked = 0;
   for (int i = 0; i < capped(e->numInputs); ++i, ++asked) askPin(inst, report, effGetInputProperties, i, &answered);
@@ -180,7 +180,7 @@ void checkParameters(const Options& o, Report& report) {
       if (!(got >= 0.0f && got <= 1.0f) && bad++ == 0)
         report.fail(format("parameters: getParameter(%d) gives %g after setParameter(%d, %g)", i,
                            static_cast<double>(got), i, static_cast<double>(v)));
-      askText(inst, report, tally, effGetParamDisplay, i);
+      askText("parameters", inst, report, tally, effGetParamDisplay, i);
     }
     for (float v : {-0.5f, 1.5f}) {
       report.step(format("setParameter(%d, %g) (out of range)", i, static_cast<double>(v)));
@@ -189,7 +189,7 @@ void checkParameters(const Options& o, Report& report) {
       if (!std::isfinite(got) && bad++ == 0)
         report.fail(format("parameters: getParameter(%d) gives %g after setParameter(%d, %g)", i,
                            static_cast<double>(got), i, static_cast<double>(v)));
-      askText(inst, report, tally, effGetParamDisplay, i);
+      askText("parameters", inst, report, tally, effGetParamDisplay, i);
     }
     e->setParameter(e, i, original);
   }
@@ -201,7 +201,7 @@ void checkParameters(const Options& o, Report& report) {
     (void)got;
     for (VstInt32 op : std::initializer_list<VstInt32>{effGetParamName, effGetParamLabel, effGetParamDisplay, effCanBeAutomated}) {
       if (op == effCanBeAutomated) inst.dispatch(op, i);
-      else askText(inst, report, tally, op, i);
+      else askText("parameters", inst, report, tally, op, i);
     }
   }
   reportTally(report, "parameters", tally);
@@ -228,7 +228,7 @@ void checkPrograms(const Options& o, Report& report) {
     const VstIntPtr now = inst.dispatch(effGetProgram);
     if (now != i && mismatched++ == 0)
       report.warn(format("programs: effGetProgram answers %lld after effSetProgram %d", static_cast<long long>(now), i));
-    askText(inst, report, tally, effGetProgramName, i);
+    askText("programs", inst, report, tally, effGetProgramName, i);
   }
   if (n > 0 && !mismatched) report.pass(format("programs: switched through %d programs, effGetProgram follows", n));
   const VstIntPtr before = inst.dispatch(effGetProgram);
@@ -236,8 +236,8 @@ void checkPrograms(const Options& o, Report& report) {
                       static_cast<VstIntPtr>(-1), static_cast<VstIntPtr>(0x7fffffff)}) {
     report.step(format("effSetProgram %lld (out of range)", static_cast<long long>(p)));
     inst.dispatch(effSetProgram, 0, p);
-    askText(inst, report, tally, effGetProgramName, 0);
-    askText(inst, report, tally, effGetProgramNameIndexed, static_cast<VstInt32>(p));
+    askText("programs", inst, report, tally, effGetProgramName, 0);
+    askText("programs", inst, report, tally, effGetProgramNameIndexed, static_cast<VstInt32>(p));
   }
   const VstIntPtr after = inst.dispatch(effGetProgram);
   if (after != before && (after < 0 || after >= e->numPrograms))
@@ -249,7 +249,7 @@ void checkPrograms(const Options& o, Report& report) {
     report.step("effSetProgramName");
     inst.dispatch(effSetProgram, 0, 0);
     inst.dispatch(effSetProgramName, 0, 0, name);
-    askText(inst, report, tally, effGetProgramName, 0);
+    askText("programs", inst, report, tally, effGetProgramName, 0);
   }
   reportTally(report, "programs", tally);
   inst.plugin->start(44100.0, 64);

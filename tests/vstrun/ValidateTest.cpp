@@ -66,6 +66,21 @@ TEST(Validate, FindsEachFaultOfTheFaultyFixtureAndSurvivesItsCrashes) {
   EXPECT_NE(findLine(r.out, "PASS", {"identity: magic is VstP"}), "") << "groups after a crash still run";
 }
 
+TEST(Validate, FindsTheQuieterFaultsOfTheSloppyFixture) {
+  const ProcessResult r = runVstrun({"validate", vtest::fixturePath("Sloppy"), "--level", "1", "--seed", "5"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(findLine(r.out, "FAIL", {"identity: the entry called twice gave the same record"}), "") << r.out;
+  EXPECT_NE(findLine(r.out, "FAIL", {"parameters: getParameter(0) gives 2 after setParameter(0, 0)"}), "") << r.out;
+  EXPECT_NE(findLine(r.out, "FAIL", {"processReplacing, block of 1 wrote past the end of output channel 0"}), "")
+      << r.out;
+  EXPECT_NE(findLine(r.out, "FAIL", {"at 8000 Hz: non-finite output at channel 0 sample 0 (nan)"}), "") << r.out;
+  EXPECT_NE(findLine(r.out, "FAIL", {"denormal output 1.0 s after the input fell silent"}), "") << r.out;
+  EXPECT_NE(findLine(r.out, "WARN", {"lifecycle: grows: resident memory"}), "") << r.out;
+  if (findLine(r.out, "WARN", {"realtime:", "not watched"}).empty()) {
+    EXPECT_NE(findLine(r.out, "FAIL", {"realtime: processReplacing or process", "pthread_mutex_lock"}), "") << r.out;
+  }
+}
+
 TEST(Validate, JsonHoldsTheSameCountsAndOnlyRunsTheNamedGroups) {
   const ProcessResult r =
       runVstrun({"validate", vtest::fixturePath("Faulty"), "--only", "texts,midi", "--json", "--seed", "3"});

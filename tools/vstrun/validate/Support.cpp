@@ -114,9 +114,10 @@ Difference compare(AudioBuffers& a, AudioBuffers& b, int frames, float offsetOfB
   const int n = a.channels() < b.channels() ? a.channels() : b.channels();
   for (int c = 0; c < n; ++c)
     for (int i = 0; i < frames; ++i) {
-      const float x = std::fabs(a.channel(c)[i] - (b.channel(c)[i] - offsetOfB));
-      if (x > d.max || (std::isnan(x) && d.channel < 0)) {
-        d.max = std::isnan(x) ? INFINITY : x;
+      float x = std::fabs(a.channel(c)[i] - (b.channel(c)[i] - offsetOfB));
+      if (std::isnan(x)) x = INFINITY;
+      if (x > d.max) {
+        d.max = x;
         d.channel = c;
         d.frame = i;
       }

@@ -51,7 +51,9 @@ struct ChildOutput {
   std::string pending, lastStep;
   bool finished = false;
   std::vector<Result> results;
+  std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
   void feed(const char* data, size_t n) {
+    lastActivity = std::chrono::steady_clock::now();
     pending.append(data, n);
     size_t nl;
     while ((nl = pending.find('\n')) != std::string::npos) {
@@ -77,6 +79,15 @@ struct Ending {
   bool crashed = false;
   long code = 0;  // exit status, signal or exception code
 };
+
+// A group may take long (heavy editors open slowly) but must keep moving:
+// no new line for limit seconds is a hang; the whole group gets ten times
+// that.
+bool overdue(const ChildOutput& output, std::chrono::steady_clock::time_point start, int limitSeconds) {
+  const auto now = std::chrono::steady_clock::now();
+  return now - output.lastActivity > std::chrono::seconds(limitSeconds) ||
+         now - start > std::chrono::seconds(10 * limitSeconds);
+}
 
 uint64_t groupSeed(uint64_t seed, const std::string& name) {
   uint64_t h = seed ^ 0x9E3779B97F4A7C15ull;
@@ -143,7 +154,7 @@ Ending runChildProcess(const Group& g, const Options& o, int limitSeconds, Child
   CloseHandle(writeEnd);
   CloseHandle(pi.hThread);
   Ending ending;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
+  const auto start = std::chrono::steady_clock::now();
   char buf[4096];
   auto drain = [&] {
     DWORD avail = 0, got = 0;
@@ -154,7 +165,7 @@ Ending runChildProcess(const Group& g, const Options& o, int limitSeconds, Child
   for (;;) {
     drain();
     if (WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0) break;
-    if (std::chrono::steady_clock::now() > deadline) {
+    if (overdue(output, start, limitSeconds)) {
       TerminateProcess(pi.hProcess, 1);
       WaitForSingleObject(pi.hProcess, INFINITE);
       ending.timedOut = true;
@@ -193,17 +204,16 @@ Ending runChildProcess(const Group& g, const Options& o, int limitSeconds, Child
   }
   close(fds[1]);
   Ending ending;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
+  const auto start = std::chrono::steady_clock::now();
   char buf[4096];
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
+    if (overdue(output, start, limitSeconds)) {
       kill(pid, SIGKILL);
       ending.timedOut = true;
       break;
     }
     pollfd p{fds[0], POLLIN, 0};
-    const int r = poll(&p, 1, static_cast<int>(left.count() < 1000 ? left.count() : 1000));
+    const int r = poll(&p, 1, 200);
     if (r < 0) continue;
     if (r == 0) continue;
     const ssize_t n = read(fds[0], buf, sizeof buf);
@@ -216,7 +226,7 @@ Ending runChildProcess(const Group& g, const Options& o, int limitSeconds, Child
   for (;;) {
     const pid_t w = waitpid(pid, &status, WNOHANG);
     if (w == pid) break;
-    if (std::chrono::steady_clock::now() > deadline && !ending.timedOut) {
+    if (overdue(output, start, limitSeconds) && !ending.timedOut) {
       kill(pid, SIGKILL);
       ending.timedOut = true;
     }
@@ -314,7 +324,8 @@ int run(Arguments args, std::FILE* out) {
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count()};
     const std::string during = output.lastStep.empty() ? "" : " during: " + output.lastStep;
     if (ending.timedOut)
-      run.results.push_back({'F', format("%s: no end within the time limit of %d s%s", g.name, limit, during.c_str())});
+      run.results.push_back({'F', format("%s: hung: no progress for %d s, or not done in %d s%s", g.name, limit,
+                                         10 * limit, during.c_str())});
     else if (ending.crashed || ending.code != 0 || !output.finished)
       run.results.push_back({'F', format("%s: %s%s", g.name, describeEnding(ending).c_str(), during.c_str())});
     if (progress) std::fprintf(out, "\r\033[K");

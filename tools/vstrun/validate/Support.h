@@ -41,11 +41,14 @@ class Report {
 };
 
 // printf into a std::string.
-std::string format(const char* fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
+#if defined(__MINGW_PRINTF_FORMAT)
+#define VALIDATE_PRINTF __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)))
+#elif defined(__GNUC__)
+#define VALIDATE_PRINTF __attribute__((format(printf, 1, 2)))
+#else
+#define VALIDATE_PRINTF
 #endif
-    ;
+std::string format(const char* fmt, ...) VALIDATE_PRINTF;
 
 // A buffer handed to the plug-in, followed (and preceded) by guard bytes
 // that must stay untouched. The usable part is zero-filled, as hosts do.

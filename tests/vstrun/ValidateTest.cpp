@@ -82,7 +82,7 @@ TEST(Validate, FindsTheQuieterFaultsOfTheSloppyFixture) {
   }
 }
 
-TEST(Validate, JsonHoldsTheSameCountsAndOnlyRunsTheNamedGroups) {
+TEST(Validate, JsonHoldsTheSameCountsAndBadArgumentsFailOnce) {
   const ProcessResult r =
       runVstrun({"validate", vtest::fixturePath("Faulty"), "--only", "texts,midi", "--json", "--seed", "3"});
   EXPECT_EQ(r.status, 1);
@@ -99,6 +99,10 @@ TEST(Validate, JsonHoldsTheSameCountsAndOnlyRunsTheNamedGroups) {
   const ProcessResult bad = runVstrun({"validate", vtest::fixturePath("Faulty"), "--only", "nosuch"});
   EXPECT_NE(bad.status, 0);
   EXPECT_NE(bad.err.find("no group \"nosuch\""), std::string::npos) << bad.err;
+  const ProcessResult notPlugin = runVstrun({"validate", vtest::fixturePath("NoEntry")});
+  EXPECT_EQ(notPlugin.status, 1);
+  EXPECT_EQ(notPlugin.out, "") << "told once on stderr, not a FAIL in every group";
+  EXPECT_NE(notPlugin.err.find("exports neither VSTPluginMain nor main"), std::string::npos) << notPlugin.err;
 }
 
 }  // namespace

@@ -35,6 +35,14 @@ const std::vector<Group>& groups() {
 
 namespace {
 
+// Whether the module loads at all: a file that is no plug-in is the
+// caller's mistake, told once, not a FAIL in every group.
+void checkLoads(const Options& o, Report& report) {
+  Instance inst(o.module);
+  report.pass("load: the module loads and gives an instance");
+}
+const Group kLoadGroup{"load", checkLoads, 60};
+
 struct Result {
   char kind;  // 'P', 'W', 'F'
   std::string text;
@@ -269,6 +277,10 @@ int runChild(const Arguments& args, std::FILE* out) {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   SetUnhandledExceptionFilter(onCrash);
 #endif
+  if (args.childGroup == kLoadGroup.name) {
+    runGroupHere(kLoadGroup, args.options, out);
+    return 0;
+  }
   for (const Group& g : groups())
     if (args.childGroup == g.name) {
       runGroupHere(g, args.options, out);
@@ -302,6 +314,14 @@ int run(Arguments args, std::FILE* out) {
       }
       chosen.push_back(found);
     }
+  }
+
+  {
+    ChildOutput loaded;
+    const Ending ending = runChildProcess(kLoadGroup, o, kLoadGroup.timeLimitSeconds, loaded);
+    const std::string prefix = "load: could not run: ";
+    for (const Result& r : loaded.results)
+      if (r.kind == 'F' && !ending.crashed && r.text.rfind(prefix, 0) == 0) throw std::runtime_error(r.text.substr(prefix.size()));
   }
 
   const bool progress = !args.json && isTerminal(out);

@@ -3,7 +3,8 @@
 // Opcodes whose pointer the interface defines as a specific record get only
 // a valid record of that shape (or are not sent), so that a crash always
 // means a fault of the plug-in, not of the fuzzer:
-//   effClose (ends the instance), effEditOpen (a parent window), effEditGetRect
+//   effClose (ends the instance), effEditOpen (a parent window) and so
+//   effEditClose (closing what was never opened), effEditGetRect
 //   (an ERect* to fill), effEditDraw (an ERect), effGetChunk / effSetChunk (a
 //   chunk address; only the plug-in's own chunk goes back), effProcessEvents
 //   (an event list), pin properties (a 128-byte record), effSetProgramName
@@ -28,7 +29,7 @@ namespace {
 bool isTextRequest(VstInt32 op) { return conventionalTextLength(op) > 0; }
 
 bool neverSent(VstInt32 op) {
-  static const std::set<VstInt32> never = {effClose, effEditOpen, effOfflineNotify, effOfflinePrepare, effOfflineRun,
+  static const std::set<VstInt32> never = {effClose, effEditOpen, effEditClose, effOfflineNotify, effOfflinePrepare, effOfflineRun,
                                            effProcessVarIo, effSetSpeakerArrangement, effGetParameterProperties,
                                            effVendorSpecific, 62, 63, 64, 66, 69, 75, 76};
   return never.count(op) != 0;

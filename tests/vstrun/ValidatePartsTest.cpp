@@ -3,9 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
+#include "validate/Child.h"
 #include "validate/Support.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -113,5 +119,47 @@ TEST(ValidateParts, FloatStateAndOpcodeFacts) {
   EXPECT_STREQ(opcodeName(effEndSetProgram), "effEndSetProgram");
   EXPECT_STREQ(opcodeName(effStopProcess), "effStopProcess");
 }
+
+#ifndef _WIN32  // on Windows the child is vstrun itself, tested end to end
+void passes(const Options&, Report& r) { r.pass("fine"); }
+void aborts(const Options&, Report& r) {
+  r.step("about to abort");
+  std::abort();
+}
+void hangs(const Options&, Report& r) {
+  r.step("about to hang");
+  for (;;) pause();
+}
+void leaves(const Options&, Report& r) {
+  r.pass("half done");
+  _exit(0);
+}
+
+TEST(ValidateParts, AChildThatCrashesHangsOrLeavesEarlyIsToldApart) {
+  Options o;
+  auto run = [&](void (*fn)(const Options&, Report&), ChildOutput& out) {
+    return runChildProcess(Group{"g", fn, 1}, o, 1, out);
+  };
+  ChildOutput ok, crashed, hung, left;
+  Ending e = run(passes, ok);
+  EXPECT_TRUE(ok.finished);
+  EXPECT_FALSE(e.crashed || e.timedOut || e.code);
+  ASSERT_EQ(ok.results.size(), 1u);
+  EXPECT_EQ(ok.results[0].kind, 'P');
+
+  e = run(aborts, crashed);
+  EXPECT_TRUE(e.crashed);
+  EXPECT_EQ(describeEnding(e).rfind("crashed (signal 6", 0), 0u) << describeEnding(e);
+  EXPECT_EQ(crashed.lastStep, "about to abort");
+
+  e = run(hangs, hung);
+  EXPECT_TRUE(e.timedOut);
+  EXPECT_EQ(hung.lastStep, "about to hang");
+
+  e = run(leaves, left);
+  EXPECT_FALSE(left.finished) << "a group that exits on its own never said it was done";
+  EXPECT_EQ(left.results.size(), 1u);
+}
+#endif
 
 }  // namespace

@@ -92,6 +92,7 @@ Ending runChildProcess(const Group& g, const Options& o, int limitSeconds, Child
   CloseHandle(pi.hThread);
   Ending ending;
   const auto start = std::chrono::steady_clock::now();
+  output.lastActivity = start;
   char buf[4096];
   auto drain = [&] {
     DWORD avail = 0, got = 0;
@@ -142,6 +143,7 @@ Ending runChildProcess(const Group& g, const Options& o, int limitSeconds, Child
   close(fds[1]);
   Ending ending;
   const auto start = std::chrono::steady_clock::now();
+  output.lastActivity = start;
   char buf[4096];
   for (;;) {
     if (overdue(output, start, limitSeconds)) {

@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <memory>
-#include <new>
 #include <thread>
 
 #include "editor/uEditor.h"
@@ -12,10 +11,10 @@
 
 namespace {
 
-// A value v puts the knob at round(v * 66), halves to even. The product of a
-// float and 66 is exact in double precision.
+// A value v puts the knob at round(v * travel), halves to even. The product
+// of a float and the travel is exact in double precision.
 int32_t valueToPosition(float value) {
-  const int64_t p = roundHalfEven(static_cast<double>(value) * 66.0);
+  const int64_t p = roundHalfEven(static_cast<double>(value) * TPluginEditorWindow::kFaderTravel);
   return static_cast<int32_t>(p > INT32_MAX ? INT32_MAX : p < INT32_MIN ? INT32_MIN : p);
 }
 
@@ -34,14 +33,10 @@ APlugin* APluginEditor::plugin() const { return static_cast<APlugin*>(effect); }
 
 VstInt32 APluginEditor::getRect(ERect** ptr) {
   if (!ptr) return 0;
-  rect.top = 0;
-  rect.left = 0;
+  rect = kClosedRect;
   if (TPluginEditorWindow* w = window()) {
     rect.bottom = static_cast<int16_t>(w->Height());
     rect.right = static_cast<int16_t>(w->Width());
-  } else {
-    rect.bottom = kClosedHeight;
-    rect.right = kClosedWidth;
   }
   *ptr = &rect;
   return 1;
@@ -51,17 +46,21 @@ VstInt32 APluginEditor::open(void* ptr) {
   TPluginEditorWindow* w = window();
   // The first open (the count is about to become 1), or a kept window that is gone.
   if (openCount == 0 || !w) {
-    std::unique_ptr<TPluginEditorWindow> fresh(new (std::nothrow) TPluginEditorWindow);
-    if (!fresh) return 0;
-    std::unique_ptr<toolkit::NativeWindow> native = toolkit::createNativeWindow(*fresh, ptr);
-    if (!native) return 0;
-    fresh->setNativeWindow(std::move(native));
-    fresh->nativeWindow()->setPosition(0, 0);
-    APlugin* p = plugin();
-    fresh->paramValues[0].store(p->buffSize.load(std::memory_order_relaxed), std::memory_order_relaxed);
-    fresh->paramValues[1].store(p->volume.load(std::memory_order_relaxed), std::memory_order_relaxed);
-    fresh->paramValues[2].store(p->readThroughSpeed.load(std::memory_order_relaxed), std::memory_order_relaxed);
-    fresh->plugin = p;
+    // Everything that can fail (memory for the window, its pictures and
+    // controls, the platform's window) happens before the window is
+    // published; a failure drops the half-made window and answers 0.
+    std::unique_ptr<TPluginEditorWindow> fresh;
+    try {
+      fresh = std::make_unique<TPluginEditorWindow>();
+      std::unique_ptr<toolkit::NativeWindow> native = toolkit::createNativeWindow(*fresh, ptr);
+      if (!native) return 0;
+      fresh->setNativeWindow(std::move(native));
+      fresh->nativeWindow()->setPosition(0, 0);
+    } catch (...) {
+      return 0;
+    }
+    copyParameters(*fresh);
+    fresh->plugin = plugin();
     // A kept window that lost its native window is replaced, never leaked.
     if (w) destroyWindow();
     w = fresh.release();
@@ -101,8 +100,8 @@ void APluginEditor::idle() {
   toolkit::NativeWindow* native = w->nativeWindow();
   // Where the host runs no event loop for us, pointer input arrives here.
   if (native) native->pumpEvents();
-  w->par01.setVelFPosition(valueToPosition(w->paramValues[0].load(std::memory_order_relaxed)));
-  w->par02.setVelFPosition(valueToPosition(w->paramValues[1].load(std::memory_order_relaxed)));
+  w->par01.setVelFPosition(valueToPosition(w->paramValues[kParamBuffSize].load(std::memory_order_relaxed)));
+  w->par02.setVelFPosition(valueToPosition(w->paramValues[kParamVolume].load(std::memory_order_relaxed)));
   if (native) native->pumpEvents();
 }
 
@@ -110,10 +109,14 @@ void APluginEditor::update() {
   updatesInFlight.fetch_add(1, std::memory_order_seq_cst);
   TPluginEditorWindow* w = editorWindow.load(std::memory_order_seq_cst);
   APlugin* p = plugin();
-  if (w && !p->editorClosed.load(std::memory_order_relaxed)) {
-    w->paramValues[0].store(p->buffSize.load(std::memory_order_relaxed), std::memory_order_relaxed);
-    w->paramValues[1].store(p->volume.load(std::memory_order_relaxed), std::memory_order_relaxed);
-    w->paramValues[2].store(p->readThroughSpeed.load(std::memory_order_relaxed), std::memory_order_relaxed);
-  }
+  if (w && !p->editorClosed.load(std::memory_order_relaxed)) copyParameters(*w);
   updatesInFlight.fetch_sub(1, std::memory_order_seq_cst);
+}
+
+void APluginEditor::copyParameters(TPluginEditorWindow& w) const {
+  const APlugin* p = plugin();
+  constexpr std::memory_order relaxed = std::memory_order_relaxed;
+  w.paramValues[kParamBuffSize].store(p->buffSize.load(relaxed), relaxed);
+  w.paramValues[kParamVolume].store(p->volume.load(relaxed), relaxed);
+  w.paramValues[kParamReadThroughSpeed].store(p->readThroughSpeed.load(relaxed), relaxed);
 }

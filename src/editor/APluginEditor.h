@@ -19,15 +19,17 @@ class TPluginEditorWindow;
 
 class APluginEditor : public AEffEditor {
  public:
-  static constexpr int kClosedHeight = 249;
-  static constexpr int kClosedWidth = 399;
+  // What getRect reports while no window exists. Hosts have always been
+  // told this size before opening and lay out their frame from it, so it
+  // stays, although the window itself is 250 x 199.
+  static constexpr ERect kClosedRect{0, 0, 249, 399};
 
   explicit APluginEditor(AudioEffect* effect);
   ~APluginEditor() override;
 
   VstInt32 getRect(ERect** rect) override;
-  // Answers 1 once the window exists; 0 when the platform could not create
-  // it (e.g. no valid parent window), leaving the editor as it was.
+  // Answers 1 once the window exists; 0 when it could not be made (no real
+  // parent window, no display, no memory), leaving the editor as it was.
   VstInt32 open(void* ptr) override;
   void close() override;
   void idle() override;
@@ -43,10 +45,15 @@ class APluginEditor : public AEffEditor {
   ERect rect{};
   VstInt32 openCount = 0;
   std::atomic<TPluginEditorWindow*> editorWindow{nullptr};
+  // The host's window given to the latest open. Nothing reads it back: the
+  // window is a child of it from creation on. Kept so a debugger shows
+  // where the editor lives.
   void* parentWindow = nullptr;
 
  private:
   void destroyWindow();
+  // Copies the instrument's parameter values into the window's store.
+  void copyParameters(TPluginEditorWindow& window) const;
 
   // Updates currently reading editorWindow.
   std::atomic<int> updatesInFlight{0};

@@ -4,17 +4,11 @@
 
 #include "host/DVstUtils.h"
 
+// A new fader is horizontal and stands at Left 0, so Start is that Left and
+// the knob already rests at position 0.
 TVelFader::TVelFader()
-    : FOrientation(orHorizontal), FMaximum(0), FDragging(false), FStart(0), FLastX(0), FLastY(0), FVelFPosition(0) {
-  FStart = FOrientation == orHorizontal ? Left() : Top();
-  FMaximum = 100;
-  FLastX = 0;
-  FLastY = 0;
-  FDragging = false;
-  FVelFPosition = 0;
-  setVelFPosition(0);
-  setStart(FStart);
-}
+    : FOrientation(orHorizontal), FMaximum(100), FDragging(false), FStart(Left()), FLastX(0), FLastY(0),
+      FVelFPosition(0) {}
 
 void TVelFader::notify() {
   if (FOnPosChange) FOnPosChange(this);

@@ -18,16 +18,15 @@ toolkit::Picture bmp(const unsigned char* data, size_t size) {
   return p;
 }
 
-// Position p stands for the value p / 66, formed in extended precision and
-// rounded once to a float. The handlers run from the window system's input
+// Position p stands for the value p / travel, formed in extended precision
+// and rounded once to a float. The handlers run from the window system's input
 // too, outside any host call, so they set our floating-point state themselves.
 float positionToValue(int32_t position) {
   FloatEnvGuard fpu;
-  return static_cast<float>(static_cast<long double>(position) / 66.0L);
+  return static_cast<float>(static_cast<long double>(position) / TPluginEditorWindow::kFaderTravel);
 }
 
 constexpr int kFaderTop = 77;
-constexpr int kFaderTravel = 66;
 
 }  // namespace
 
@@ -47,15 +46,13 @@ TPluginEditorWindow::TPluginEditorWindow() : Form(kClientWidth, kClientHeight) {
   setupFader(par01, 4, &TPluginEditorWindow::par01PosChange);
   setupFader(par02, 209, &TPluginEditorWindow::par02PosChange);
 
-  About.setBounds(401, 0, 400, 250);
+  About.setBounds(kAboutHiddenLeft, 0, 400, 250);
   About.setPicture(jpeg(editor_pictures::kAboutJpeg, editor_pictures::kAboutJpegSize));
 
   AboutButton.setBounds(224, 6, 22, 22);
   AboutButton.setCursor(toolkit::Cursor::Hand);
   AboutButton.setPicture(jpeg(editor_pictures::kAboutButtonJpeg, editor_pictures::kAboutButtonJpegSize));
   AboutButton.setOnClick([this](toolkit::PictureControl* sender) { AboutButtonClick(sender); });
-
-  FormCreate(nullptr);
 }
 
 TPluginEditorWindow::~TPluginEditorWindow() {
@@ -80,19 +77,17 @@ void TPluginEditorWindow::setupFader(TVelFader& fader, int left,
 
 void TPluginEditorWindow::par01PosChange(toolkit::PictureControl*) {
   const float value = positionToValue(par01.VelFPosition());
-  paramValues[0].store(value, std::memory_order_relaxed);
-  if (plugin) plugin->setParameterAutomated(0, value);
+  paramValues[kParamBuffSize].store(value, std::memory_order_relaxed);
+  if (plugin) plugin->setParameterAutomated(kParamBuffSize, value);
 }
 
 void TPluginEditorWindow::par02PosChange(toolkit::PictureControl*) {
   const float value = positionToValue(par02.VelFPosition());
-  paramValues[1].store(value, std::memory_order_relaxed);
-  if (plugin) plugin->setParameterAutomated(1, value);
+  paramValues[kParamVolume].store(value, std::memory_order_relaxed);
+  if (plugin) plugin->setParameterAutomated(kParamVolume, value);
 }
 
-void TPluginEditorWindow::FormCreate(toolkit::PictureControl*) {}
-
 void TPluginEditorWindow::AboutButtonClick(toolkit::PictureControl*) {
-  if (About.Left() > 400) About.setLeft(0);
-  else About.setLeft(401);
+  if (About.Left() >= kAboutHiddenLeft) About.setLeft(0);
+  else About.setLeft(kAboutHiddenLeft);
 }

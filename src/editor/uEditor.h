@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include "editor/VelFader.h"
+#include "instrument/uParameters.h"
 #include "toolkit/Form.h"
 #include "toolkit/PictureControl.h"
 
@@ -19,6 +20,12 @@ class TPluginEditorWindow : public toolkit::Form {
   static constexpr int kClientWidth = 250;
   static constexpr int kClientHeight = 199;
   static constexpr const char* kCaption = "Kestrom - 'Vantorel'";
+  // A fader's travel in pixels, and so the number of steps between a
+  // parameter's 0.0 and 1.0: position p stands for the value p / 66.
+  static constexpr int kFaderTravel = 66;
+  // About rests just right of the client area while hidden: any Left past
+  // 400 counts as hidden, so hosts and tests see it by its place alone.
+  static constexpr int kAboutHiddenLeft = 401;
 
   // Builds the layout; no native window yet (the bridge attaches one).
   TPluginEditorWindow();
@@ -26,7 +33,6 @@ class TPluginEditorWindow : public toolkit::Form {
 
   void par01PosChange(toolkit::PictureControl* sender);
   void par02PosChange(toolkit::PictureControl* sender);
-  void FormCreate(toolkit::PictureControl* sender);
   void AboutButtonClick(toolkit::PictureControl* sender);
 
   // Declaration order; the z-order is bg, par01, par02, About, AboutButton.
@@ -37,7 +43,7 @@ class TPluginEditorWindow : public toolkit::Form {
   TVelFader par02;
 
   APlugin* plugin = nullptr;
-  std::atomic<float> paramValues[3];
+  std::atomic<float> paramValues[kParamCount];
 
  private:
   void setupFader(TVelFader& fader, int left, void (TPluginEditorWindow::*handler)(toolkit::PictureControl*));

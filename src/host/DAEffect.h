@@ -6,8 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/DVstUtils.h"
-
+#include "host/DVstTypes.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define VSTCALLBACK __cdecl

@@ -4,34 +4,7 @@
 
 #include "host/DAEffectX.h"
 #include "host/DFloatEnv.h"
-
-// ---------------------------------------------------------------------------
-// Module load: mask every x87 exception on the loading thread (control word
-// 0x1332 | 0x3F), so hosts that unmask them cannot trap inside our maths.
-
-namespace {
-
-constexpr uint16_t kModuleControlWord = 0x1332 | 0x003F;
-
-void applyModuleControlWord() {
-#if defined(__i386__) || defined(__x86_64__)
-  const uint16_t cw = kModuleControlWord;
-  __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(cw));
-#endif
-}
-
-}  // namespace
-
-#if defined(_WIN32)
-extern "C" int __stdcall DllMain(void* instance, unsigned long reason, void* reserved) {
-  (void)instance;
-  (void)reserved;
-  if (reason == 1 /* process attach */) applyModuleControlWord();
-  return 1;
-}
-#else
-__attribute__((constructor)) static void vantorelModuleLoad() { applyModuleControlWord(); }
-#endif
+#include "host/DVstUtils.h"
 
 // ---------------------------------------------------------------------------
 // Entry functions stored in the record. Each finds the object through the
@@ -41,38 +14,58 @@ namespace {
 
 inline AudioEffect* objectOf(AEffect* e) { return static_cast<AudioEffect*>(e->object); }
 
+// No exception may unwind into the host: whatever escapes an operation
+// (memory running out, mostly) ends the call with its harmless answer.
+template <typename Result, typename Call>
+Result guarded(Result fallback, Call&& call) noexcept {
+  try {
+    return call();
+  } catch (...) {
+    return fallback;
+  }
+}
+
+template <typename Call>
+void guarded(Call&& call) noexcept {
+  try {
+    call();
+  } catch (...) {
+  }
+}
+
 VST_ENTRY_ALIGN VstIntPtr VSTCALLBACK dispatcherEntry(AEffect* e, VstInt32 opcode, VstInt32 index,
                                                       VstIntPtr value, void* ptr, float opt) {
   FloatEnvGuard fpu;
   AudioEffect* object = objectOf(e);
   if (opcode == effClose) {
-    object->dispatcher(opcode, index, value, ptr, opt);
+    // The instance goes whatever its close does.
+    guarded([&] { object->dispatcher(opcode, index, value, ptr, opt); });
     delete object;
     return 1;
   }
-  return object->dispatcher(opcode, index, value, ptr, opt);
+  return guarded(VstIntPtr{0}, [&] { return object->dispatcher(opcode, index, value, ptr, opt); });
 }
 
 VST_ENTRY_ALIGN void VSTCALLBACK processEntry(AEffect* e, float** inputs, float** outputs,
                                               VstInt32 sampleFrames) {
   FloatEnvGuard fpu;
-  objectOf(e)->process(inputs, outputs, sampleFrames);
+  guarded([&] { objectOf(e)->process(inputs, outputs, sampleFrames); });
 }
 
 VST_ENTRY_ALIGN void VSTCALLBACK processReplacingEntry(AEffect* e, float** inputs, float** outputs,
                                                        VstInt32 sampleFrames) {
   FloatEnvGuard fpu;
-  objectOf(e)->processReplacing(inputs, outputs, sampleFrames);
+  guarded([&] { objectOf(e)->processReplacing(inputs, outputs, sampleFrames); });
 }
 
 VST_ENTRY_ALIGN void VSTCALLBACK setParameterEntry(AEffect* e, VstInt32 index, float parameter) {
   FloatEnvGuard fpu;
-  objectOf(e)->setParameter(index, parameter);
+  guarded([&] { objectOf(e)->setParameter(index, parameter); });
 }
 
 VST_ENTRY_ALIGN float VSTCALLBACK getParameterEntry(AEffect* e, VstInt32 index) {
   FloatEnvGuard fpu;
-  return objectOf(e)->getParameter(index);
+  return guarded(0.0f, [&] { return objectOf(e)->getParameter(index); });
 }
 
 }  // namespace

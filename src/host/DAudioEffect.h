@@ -31,6 +31,8 @@ class AEffEditor {
 
  protected:
   AudioEffect* effect;
+  // The host's window as the default open received it; nothing here reads
+  // it back, it is kept for editors that rely on the default open.
   void* systemWindow = nullptr;
   std::atomic<VstInt32> updateFlag{0};
 };

@@ -1,5 +1,7 @@
 #include "host/DAudioEffectX.h"
 
+#include "host/DVstUtils.h"
+
 namespace {
 inline VstIntPtr asFlag(bool b) { return b ? 1 : 0; }
 inline bool nonZero(VstIntPtr answer) { return answer != 0; }

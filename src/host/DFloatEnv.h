@@ -47,3 +47,13 @@ class FloatEnvGuard {
   uint16_t saved_x87_ = 0;
 #endif
 };
+
+// The module's step at load: mask every x87 exception on the loading thread
+// (control word 0x1332 | 0x3F), so hosts that unmask them cannot trap inside
+// our maths. The module's entry file runs it; nothing else should.
+inline void applyModuleControlWord() {
+#if defined(__i386__) || defined(__x86_64__)
+  const uint16_t cw = 0x1332 | 0x003F;
+  __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(cw));
+#endif
+}

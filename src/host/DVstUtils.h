@@ -1,20 +1,11 @@
-// Four-character codes, bounded text copies and the numeric helpers that
-// must not depend on the caller's floating-point state.
+// Bounded text copies and the numeric helpers that must not depend on the
+// caller's floating-point state.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-typedef int32_t VstInt32;
-typedef intptr_t VstIntPtr;
-
-// "VstP" -> 0x56737450: the first character is the most significant byte.
-constexpr VstInt32 fourCharCode(char c0, char c1, char c2, char c3) {
-  return static_cast<VstInt32>((static_cast<uint32_t>(static_cast<unsigned char>(c0)) << 24) |
-                               (static_cast<uint32_t>(static_cast<unsigned char>(c1)) << 16) |
-                               (static_cast<uint32_t>(static_cast<unsigned char>(c2)) << 8) |
-                               static_cast<uint32_t>(static_cast<unsigned char>(c3)));
-}
+#include "host/DVstTypes.h"
 
 // Copies src into dst (capacity bytes, terminator included), always
 // terminating. Does nothing when dst is null or capacity is 0; a null src

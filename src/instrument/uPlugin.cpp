@@ -12,6 +12,7 @@
 
 #include "editor/APluginEditor.h"
 #include "host/DFloatEnv.h"
+#include "host/DVstUtils.h"
 #include "instrument/uNoteTable.h"
 
 namespace {
@@ -74,10 +75,6 @@ APlugin::APlugin(audioMasterCallback audioMaster)
   APluginEditor* bridge = new (std::nothrow) APluginEditor(this);
   if (!bridge) return;
   setEditor(bridge);
-  suspend();
-  buffSize.store(1.0f, relaxed);
-  volume.store(0.0f, relaxed);
-  readThroughSpeed.store(1.0f, relaxed);
   hasVu(false);
   setNumInputs(2);
   setNumOutputs(2);
@@ -88,13 +85,8 @@ APlugin::APlugin(audioMasterCallback audioMaster)
   // Cleared, so a loop over never-recorded indices plays silence.
   sampleBuffer = new (std::nothrow) float[kBufferLength]();
   if (!sampleBuffer) return;
-  writeIndex = 0;
-  readPosition = 0.0;
-  loopStart = 0;
-  loopEnd = 0;
-  noteSpeed.store(kDefaultSpeed, relaxed);
   programs->setName("The Only Preset");
-  curProgram = 0;
+  // Loads the program's values through setParameter: record mode, full level.
   setProgram(0);
   // Asked into zeroed room for any host's answer; the texts are not used.
   char hostText[256] = {};
@@ -129,16 +121,16 @@ void APlugin::setParameter(VstInt32 index, float value) {
   if (value < FLT_MIN) value = 0.0f;
   APluginProgram* program = currentProgram();
   switch (index) {
-    case 0:
+    case kParamBuffSize:
       buffSize.store(value, relaxed);
       loopMode.store(value < 1.0f ? 1 : 0, relaxed);
       if (program) program->buffSize.store(value, relaxed);
       break;
-    case 1:
+    case kParamVolume:
       volume.store(value, relaxed);
       if (program) program->volume.store(value, relaxed);
       break;
-    case 2:
+    case kParamReadThroughSpeed:
       readThroughSpeed.store(value, relaxed);
       if (program) program->readThroughSpeed.store(value, relaxed);
       break;
@@ -149,9 +141,9 @@ void APlugin::setParameter(VstInt32 index, float value) {
 
 float APlugin::getParameter(VstInt32 index) {
   switch (index) {
-    case 0: return buffSize.load(relaxed);
-    case 1: return volume.load(relaxed);
-    case 2: return readThroughSpeed.load(relaxed);
+    case kParamBuffSize: return buffSize.load(relaxed);
+    case kParamVolume: return volume.load(relaxed);
+    case kParamReadThroughSpeed: return readThroughSpeed.load(relaxed);
     default: return 0.0f;
   }
 }
@@ -160,9 +152,9 @@ void APlugin::setProgram(VstInt32 program) {
   if (program != 0 || !programs) return;
   curProgram = program;
   APluginProgram& p = programs[program];
-  setParameter(0, p.buffSize.load(relaxed));
-  setParameter(1, p.volume.load(relaxed));
-  setParameter(2, p.readThroughSpeed.load(relaxed));
+  setParameter(kParamBuffSize, p.buffSize.load(relaxed));
+  setParameter(kParamVolume, p.volume.load(relaxed));
+  setParameter(kParamReadThroughSpeed, p.readThroughSpeed.load(relaxed));
   if (!editorClosed.load(relaxed) && editor) editor->update();
 }
 
@@ -268,8 +260,8 @@ VstInt32 APlugin::processEvents(VstEvents* events) {
       case 0xB0: {
         const float value = static_cast<float>(data2 / 127.0);
         controllerValue.store(value, relaxed);
-        if (data1 == 1) setParameter(0, static_cast<float>(1.0 - value));
-        else if (data1 == 7) setParameter(1, static_cast<float>(1.0 - value));
+        if (data1 == 1) setParameter(kParamBuffSize, static_cast<float>(1.0 - value));
+        else if (data1 == 7) setParameter(kParamVolume, static_cast<float>(1.0 - value));
         if (editor) editor->update();
         break;
       }

@@ -10,6 +10,7 @@
 #include <atomic>
 
 #include "host/DAudioEffectX.h"
+#include "instrument/uParameters.h"
 
 class APluginEditor;
 
@@ -32,7 +33,7 @@ class APlugin : public AudioEffectX {
  public:
   static constexpr int kBufferLength = 22050;
   static constexpr int kNumPrograms = 1;
-  static constexpr int kNumParams = 3;
+  static constexpr int kNumParams = kParamCount;
   // Hosts hand program-name buffers of this size.
   static constexpr int kProgramNameCapacity = 24;
 
@@ -92,6 +93,8 @@ class APlugin : public AudioEffectX {
   int searchLoopStart() const;
   APluginProgram* currentProgram() const;
 
+  // The last controller or pitch-bend value scaled to 0..1; nothing reads it
+  // back, it is kept as the instance's record of its MIDI input.
   std::atomic<float> controllerValue;
   std::atomic<float> buffSize;
   std::atomic<float> volume;

@@ -43,9 +43,19 @@ class NativeWindow {
 
 // The platform's window for form, as a borderless child of parent (a native
 // window handle: an HWND, or on X11 a window id carried in the pointer).
-// Null when the platform refuses to create it; on X11 the offscreen window
-// when no display or no such parent can be had. Hidden until show().
+// Null when no real window can be made there: no such parent, no display,
+// a visual we cannot draw on. Hidden until show().
 std::unique_ptr<NativeWindow> createNativeWindow(Form& form, void* parent);
+
+// Where tests want windows of their own making (offscreen ones, so the
+// editor opens without a window system, or ones that record what happens to
+// them), createNativeWindow calls this instead of the platform. Null, the
+// default, restores the platform. A host never sets it.
+using NativeWindowFactory = std::unique_ptr<NativeWindow> (*)(Form& form, void* parent);
+void setNativeWindowFactory(NativeWindowFactory factory);
+
+// What each backend file supplies: the platform's own window, or null.
+std::unique_ptr<NativeWindow> createPlatformWindow(Form& form, void* parent);
 
 // A window that exists only in memory, on every platform: for tests and
 // screenshots. The Form's frame is its picture.

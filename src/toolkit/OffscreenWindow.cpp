@@ -1,6 +1,6 @@
 // The offscreen backend: a window that exists only in memory. Tests and
-// screenshots drive its Form directly and read Form::frame(). It is also the
-// platform window where no window system can be reached.
+// screenshots drive its Form directly and read Form::frame(). A host never
+// gets one: where no window system can be reached, opening fails.
 #include <memory>
 
 #include "toolkit/Form.h"
@@ -32,7 +32,7 @@ class OffscreenWindow final : public NativeWindow {
 std::unique_ptr<NativeWindow> createOffscreenWindow(Form& form) { return std::make_unique<OffscreenWindow>(form); }
 
 #if !defined(_WIN32) && !defined(VANTOREL_HAS_X11)
-std::unique_ptr<NativeWindow> createNativeWindow(Form& form, void*) { return createOffscreenWindow(form); }
+std::unique_ptr<NativeWindow> createPlatformWindow(Form&, void*) { return nullptr; }
 #endif
 
 }  // namespace toolkit

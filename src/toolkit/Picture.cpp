@@ -89,7 +89,13 @@ bool Picture::loadJpeg(const uint8_t* data, size_t size) {
   }
   const int w = static_cast<int>(cinfo.output_width);
   const int h = static_cast<int>(cinfo.output_height);
-  pixels_.assign(static_cast<size_t>(w) * h * 3, 0);
+  try {
+    pixels_.assign(static_cast<size_t>(w) * h * 3, 0);
+  } catch (...) {
+    // Out of memory: the decoder's own memory goes before the caller hears.
+    jpeg_destroy_decompress(&cinfo);
+    throw;
+  }
   while (cinfo.output_scanline < cinfo.output_height) {
     JSAMPROW rowPtr = &pixels_[static_cast<size_t>(cinfo.output_scanline) * w * 3];
     jpeg_read_scanlines(&cinfo, &rowPtr, 1);
@@ -131,6 +137,17 @@ bool Picture::loadBmp(const uint8_t* data, size_t size) {
     for (int x = 0; x < w; ++x) setPixel(x, y, Rgb{src[x * 3 + 2], src[x * 3 + 1], src[x * 3]});
   }
   return true;
+}
+
+void copyAsXrgb(const Picture& picture, const Rect& area, uint32_t* dst) {
+  const Rect clipped = area.intersected(Rect::ofSize(0, 0, picture.width(), picture.height()));
+  const size_t width = static_cast<size_t>(picture.width());
+  for (int y = clipped.top; y < clipped.bottom; ++y) {
+    const uint8_t* src = picture.row(y) + clipped.left * 3;
+    uint32_t* out = dst + y * width + clipped.left;
+    for (int x = clipped.left; x < clipped.right; ++x, src += 3)
+      *out++ = (uint32_t{src[0]} << 16) | (uint32_t{src[1]} << 8) | src[2];
+  }
 }
 
 }  // namespace toolkit

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "toolkit/Geometry.h"
+
 namespace toolkit {
 
 struct Rgb {
@@ -54,5 +56,9 @@ class Picture {
   int height_ = 0;
   std::vector<uint8_t> pixels_;
 };
+
+// Copies the area of picture into dst, which holds width() x height() pixels
+// of 32 bits, 0x00RRGGBB: the form in which window systems take pixels.
+void copyAsXrgb(const Picture& picture, const Rect& area, uint32_t* dst);
 
 }  // namespace toolkit

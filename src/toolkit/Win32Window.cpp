@@ -86,6 +86,9 @@ class Win32Window final : public NativeWindow {
   bool create(HWND parent) {
     className_ = windowClass().acquire();
     if (!className_) return false;
+    // Room for the blit now, where running out of memory still fails the
+    // open, rather than inside a paint message.
+    pixels_.resize(static_cast<size_t>(form_.Width()) * form_.Height());
     std::vector<wchar_t> title(form_.Caption().size() + 1, L'\0');
     MultiByteToWideChar(CP_UTF8, 0, form_.Caption().c_str(), -1, title.data(), static_cast<int>(title.size()));
     hwnd_ = CreateWindowExW(0, className_, title.data(), WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0,
@@ -148,11 +151,7 @@ void Win32Window::paint() {
     pixels_.resize(static_cast<size_t>(w) * h);
     const Rect area = Rect{ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom}.intersected(
         Rect::ofSize(0, 0, w, h));
-    for (int y = area.top; y < area.bottom; ++y) {
-      const uint8_t* src = frame.row(y) + area.left * 3;
-      uint32_t* dst = &pixels_[static_cast<size_t>(y) * w + area.left];
-      for (int x = area.left; x < area.right; ++x, src += 3) *dst++ = (uint32_t(src[0]) << 16) | (src[1] << 8) | src[2];
-    }
+    copyAsXrgb(frame, area, pixels_.data());
     if (!area.empty()) {
       BITMAPINFO bi{};
       bi.bmiHeader.biSize = sizeof bi.bmiHeader;
@@ -234,7 +233,7 @@ LRESULT CALLBACK formWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
 
 }  // namespace
 
-std::unique_ptr<NativeWindow> createNativeWindow(Form& form, void* parent) {
+std::unique_ptr<NativeWindow> createPlatformWindow(Form& form, void* parent) {
   HWND parentHwnd = static_cast<HWND>(parent);
   if (!parentHwnd || !IsWindow(parentHwnd)) return nullptr;
   auto window = std::make_unique<Win32Window>(form);

@@ -6,7 +6,7 @@
 //
 // libX11 is opened at run time, so the module loads on machines without it
 // (a render server); there, and when no display or no valid parent window
-// can be had, createNativeWindow falls back to the offscreen window.
+// can be had, no window is made and the editor does not open.
 //
 // Each window has its own display connection, used only on the UI thread.
 // X reports errors asynchronously through a process-wide handler whose
@@ -247,13 +247,7 @@ class X11Window final : public NativeWindow {
     const Rect area = dirty_.intersected(Rect::ofSize(0, 0, frame.width(), frame.height()));
     dirty_ = Rect{};
     if (area.empty() || !visible_) return;
-    const int w = frame.width();
-    for (int y = area.top; y < area.bottom; ++y) {
-      const uint8_t* src = frame.row(y) + area.left * 3;
-      uint32_t* dst = &pixels_[static_cast<size_t>(y) * w + area.left];
-      for (int x = area.left; x < area.right; ++x, src += 3)
-        *dst++ = (uint32_t(src[0]) << 16) | (uint32_t(src[1]) << 8) | src[2];
-    }
+    copyAsXrgb(frame, area, pixels_.data());
     ErrorTrap trap(display_);
     xlib().XPutImage(display_, window_, gc_, image_, area.left, area.top, area.left, area.top,
                      static_cast<unsigned>(area.width()), static_cast<unsigned>(area.height()));
@@ -275,13 +269,13 @@ class X11Window final : public NativeWindow {
 
 }  // namespace
 
-std::unique_ptr<NativeWindow> createNativeWindow(Form& form, void* parent) {
+std::unique_ptr<NativeWindow> createPlatformWindow(Form& form, void* parent) {
   // The host's parent is an X11 window id carried in the pointer.
   auto window = std::make_unique<X11Window>(form);
   if (window->create(static_cast<::Window>(reinterpret_cast<uintptr_t>(parent)))) return window;
-  // No libX11, no display or no such parent window: draw in memory only, so
-  // a host without a screen still gets a working editor.
-  return createOffscreenWindow(form);
+  // No libX11, no display, no such parent window or a visual we cannot draw
+  // on: the host learns that the editor did not open.
+  return nullptr;
 }
 
 }  // namespace toolkit

@@ -9,6 +9,7 @@
 #include "editor/uEditor.h"
 #include "instrument/uPlugin.h"
 #include "support/TestHost.h"
+#include "toolkit/NativeWindow.h"
 #include "toolkit/Picture.h"
 
 namespace etest {
@@ -31,6 +32,15 @@ struct EditorOf : AudioEffect {
   static AEffEditor* get(AudioEffect* effect) { return effect->*(&EditorOf::editor); }
 };
 
+// While one lives, editors opened in this process get offscreen windows, so
+// they open without a window system; live() counts those that exist.
+class OffscreenWindows {
+ public:
+  OffscreenWindows();
+  ~OffscreenWindows();
+  static int live();
+};
+
 // An instrument made the way the module's entry makes it, owned by the test.
 class Instrument {
  public:
@@ -39,6 +49,12 @@ class Instrument {
     if (effect_) effect_->dispatcher(effect_, effClose, 0, 0, nullptr, 0.0f);
   }
   AEffect* effect() const { return effect_; }
+  // Closes the instance now, as a host does, and answers what effClose did.
+  VstIntPtr close() {
+    const VstIntPtr answer = dispatch(effClose);
+    effect_ = nullptr;
+    return answer;
+  }
   APlugin* plugin() const { return static_cast<APlugin*>(static_cast<AudioEffect*>(effect_->object)); }
   APluginEditor* bridge() const { return static_cast<APluginEditor*>(EditorOf::get(plugin())); }
   VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr) {
@@ -53,6 +69,8 @@ class Instrument {
 
 // Writes a picture as PNG (tests leave screenshots in the build folder).
 bool writePng(const toolkit::Picture& picture, const std::string& path);
+// Reads one back; empty when it cannot.
+toolkit::Picture readPng(const std::string& path);
 
 // The editor's pixels as the offscreen backend renders them, with the faders
 // at these positions and the About view shown or not: what a real window

@@ -155,10 +155,21 @@ TEST_F(X11Editor, PointerEventsDragTheFaderAndTheButtonShowsAbout) {
 }
 
 TEST_F(X11Editor, ABadParentOrAVanishedOneNeverTakesTheHostDown) {
-  // No such window: the editor still opens, in memory only.
-  EXPECT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(uintptr_t{0x1FFFFFF0})), 1);
+  // No such window: the host is told the editor did not open, and an idle
+  // finds nothing to do.
+  EXPECT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(uintptr_t{0x1FFFFFF0})), 0);
+  recorder.clear();
   idle();
+  EXPECT_EQ(recorder.count(audioMasterAutomate), 0u);
   plugin->dispatch(effEditClose);
+
+  // No display to reach: the same.
+  const std::string ours = std::getenv("DISPLAY");
+  setenv("DISPLAY", ":9999", 1);
+  const VstIntPtr withoutDisplay = plugin->dispatch(effEditOpen, 0, 0, parentHandle());
+  setenv("DISPLAY", ours.c_str(), 1);
+  EXPECT_EQ(withoutDisplay, 0);
+  EXPECT_EQ(editorChild(), 0u);
 
   // The host destroys its window (and ours with it) before closing the editor.
   ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, parentHandle()), 1);

@@ -66,21 +66,24 @@ TEST(Entry, RecordCarriesTheInstrumentsIdentity) {
   EXPECT_NE(e->processReplacing, nullptr);
 }
 
-TEST(Entry, AsksTheHostForItsVersionFirst) {
+// The whole dialogue of a construction. (A host that answers 0 to the
+// version request: LifetimeTest, where the allocations can be counted.)
+TEST(Entry, ConstructionAsksVersionVendorAndProductInThatOrder) {
   vtest::RecordingHost host;
   vtest::PluginInstance plugin(host);
   ASSERT_TRUE(plugin.ok()) << plugin.error();
   const auto calls = host.calls();
-  ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls.front().opcode, audioMasterVersion);
-}
-
-TEST(Entry, DeclinesAHostThatReportsNoVersion) {
-  vtest::RecordingHost host;
-  host.answer(audioMasterVersion, 0);
-  vtest::PluginInstance plugin(host);
-  EXPECT_FALSE(plugin.ok());
-  EXPECT_EQ(host.count(audioMasterVersion), 1u);
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].opcode, audioMasterVersion);
+  EXPECT_EQ(calls[0].effect, nullptr);
+  EXPECT_EQ(calls[1].opcode, audioMasterGetVendorString);
+  EXPECT_EQ(calls[2].opcode, audioMasterGetProductString);
+  for (int i = 1; i < 3; ++i) {
+    EXPECT_EQ(calls[i].effect, plugin.effect());
+    EXPECT_NE(calls[i].ptr, nullptr);
+    EXPECT_EQ(calls[i].index, 0);
+    EXPECT_EQ(calls[i].value, 0);
+  }
 }
 
 TEST(Entry, CloseAnswersOne) {

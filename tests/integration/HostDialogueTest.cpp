@@ -324,21 +324,6 @@ TEST_F(Dialogue, EveryExtendedOpcodeAnswersExactly) {
 // ---------------------------------------------------------------------------
 // The host dialogue around the instance
 
-TEST_F(Dialogue, ConstructionAsksVersionVendorAndProductInThatOrder) {
-  const auto calls = host.calls();
-  ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[0].opcode, audioMasterVersion);
-  EXPECT_EQ(calls[0].effect, nullptr);
-  EXPECT_EQ(calls[1].opcode, audioMasterGetVendorString);
-  EXPECT_EQ(calls[2].opcode, audioMasterGetProductString);
-  for (int i = 1; i < 3; ++i) {
-    EXPECT_EQ(calls[i].effect, plugin.effect());
-    EXPECT_NE(calls[i].ptr, nullptr);
-    EXPECT_EQ(calls[i].index, 0);
-    EXPECT_EQ(calls[i].value, 0);
-  }
-}
-
 TEST(DialogueHost, HostStringsOfAnyLengthUpToTheirRoomAreAccepted) {
   vtest::RecordingHost host;
   size_t seen = 0;

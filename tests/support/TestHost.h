@@ -29,10 +29,11 @@
 
 namespace vtest {
 
-// The module under test and the repository's root, as the test program
-// must name them.
+// The module under test, the repository's root and the build's folder (where
+// tests leave files for people to look at), as the test program must name them.
 inline const char* modulePath() { return VANTOREL_MODULE_PATH; }
 inline const char* sourceDir() { return VANTOREL_SOURCE_DIR; }
+inline const char* buildDir() { return VANTOREL_BUILD_DIR; }
 
 // One request the plug-in made to its host, as it arrived.
 struct HostCall {

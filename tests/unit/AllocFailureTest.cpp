@@ -1,7 +1,8 @@
-// Running out of memory while an instance is built: each allocation of the
-// construction fails in turn; the entry must answer null and leave nothing
-// allocated (LeakSanitizer checks the latter in the sanitizer build), and
-// must never have asked the host more than its version.
+// Running out of memory, each allocation failing in turn (a throwing one
+// throws, a nothrow one answers null): while an instance is built, the entry
+// answers null, leaves nothing allocated and has asked the host only its
+// version; while the editor opens, the host gets 0 and no window is left.
+// No exception reaches the host either way.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <new>
 
 #include "instrument/uPlugin.h"
+#include "toolkit/NativeWindow.h"
 
 // The replacements below pair malloc with free on purpose.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -16,12 +18,14 @@
 #endif
 
 namespace {
-std::atomic<int> gFailAt{0};  // fail the n-th nothrow allocation (1-based); 0: never
+std::atomic<int> gFailAt{0};  // fail the n-th allocation (1-based); 0: never
 std::atomic<int> gSeen{0};
 std::atomic<int> gLive{0};
 
+bool failsNow() { return gFailAt.load() > 0 && ++gSeen == gFailAt.load(); }
+
 void* nothrowAllocate(std::size_t size) {
-  if (gFailAt.load() > 0 && ++gSeen == gFailAt.load()) return nullptr;
+  if (failsNow()) return nullptr;
   void* p = std::malloc(size ? size : 1);
   if (p) ++gLive;
   return p;
@@ -32,6 +36,7 @@ void release(void* p) {
   std::free(p);
 }
 void* allocate(std::size_t size) {
+  if (failsNow()) throw std::bad_alloc();
   void* p = std::malloc(size ? size : 1);
   if (!p) throw std::bad_alloc();
   ++gLive;
@@ -78,6 +83,40 @@ TEST(AllocationFailure, EveryFailedAllocationGivesNullAndLeavesNothing) {
     EXPECT_EQ(gHostCalls.load(), 1) << "only the version request before a failure " << n;
   }
   EXPECT_GE(failures, 3) << "program, editor and sample buffer are allocated";
+}
+
+TEST(AllocationFailure, AFailedAllocationWhileTheEditorOpensAnswersZeroAndLeavesNoWindow) {
+  // Offscreen windows: the window system's own allocations are not ours to fail.
+  toolkit::setNativeWindowFactory([](toolkit::Form& form, void*) { return toolkit::createOffscreenWindow(form); });
+  AEffect* e = createEffectInstance(host);
+  ASSERT_NE(e, nullptr);
+  auto closedRect = [e] {
+    ERect* r = nullptr;
+    e->dispatcher(e, effEditGetRect, 0, 0, &r, 0.0f);
+    return r && r->bottom == 249 && r->right == 399;
+  };
+  int failures = 0;
+  for (int n = 1; n < 1000; ++n) {
+    const int live = gLive.load();
+    gSeen = 0;
+    gFailAt = n;
+    const VstIntPtr opened = e->dispatcher(e, effEditOpen, 0, 0, nullptr, 0.0f);
+    gFailAt = 0;
+    if (opened == 1) {
+      // Opening needed fewer than n allocations: done.
+      EXPECT_FALSE(closedRect());
+      e->dispatcher(e, effEditClose, 0, 0, nullptr, 0.0f);
+      EXPECT_EQ(gLive.load(), live) << "closing releases what opening allocated";
+      break;
+    }
+    ++failures;
+    EXPECT_EQ(opened, 0);
+    EXPECT_TRUE(closedRect()) << "allocation " << n << " failed and a window stayed";
+    EXPECT_EQ(gLive.load(), live) << "allocation " << n << " failed and something stayed allocated";
+  }
+  EXPECT_GE(failures, 5) << "the window, its controls, pictures and native window are allocated";
+  EXPECT_EQ(e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f), 1);
+  toolkit::setNativeWindowFactory(nullptr);
 }
 
 }  // namespace

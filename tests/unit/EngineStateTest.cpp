@@ -30,6 +30,14 @@ class Probe : public APlugin {
   void loud() {
     for (int i = 0; i < kBufferLength; ++i) sampleBuffer[i] = 1.0f + static_cast<float>(i);
   }
+  // A loud recording that starts with three quiet samples (so the loop
+  // starts at 3), Buff Size dropped to size, one sample run.
+  void loopAfterThreeQuiet(float size) {
+    loud();
+    sampleBuffer[0] = sampleBuffer[1] = sampleBuffer[2] = 0.0f;
+    setParameter(kParamBuffSize, size);
+    run(0.0f, 0.0f);
+  }
 };
 
 TEST(EngineState, LoopStartSearchExamples) {
@@ -62,10 +70,7 @@ TEST(EngineState, TheFreshBufferIsSilentSoItsSearchGivesThree) {
 
 TEST(EngineState, LoopEndFollowsBuffSizeFromTheLoopStart) {
   Probe p;
-  p.loud();
-  p.sampleBuffer[0] = p.sampleBuffer[1] = p.sampleBuffer[2] = 0.0f;
-  p.setParameter(0, 0.0f);
-  p.run(0.0f, 0.0f);
+  p.loopAfterThreeQuiet(0.0f);
   EXPECT_EQ(p.loopStart, 3);
   EXPECT_EQ(p.loopStartFound, 1);
   EXPECT_EQ(p.loopEnd, 25);
@@ -79,10 +84,7 @@ TEST(EngineState, LoopEndFollowsBuffSizeFromTheLoopStart) {
 
 TEST(EngineState, MovingBuffSizeBelowOneKeepsTheLoopStart) {
   Probe p;
-  p.loud();
-  p.sampleBuffer[0] = p.sampleBuffer[1] = p.sampleBuffer[2] = 0.0f;
-  p.setParameter(0, 0.0f);
-  p.run(0.0f, 0.0f);
+  p.loopAfterThreeQuiet(0.0f);
   ASSERT_EQ(p.loopStart, 3);
   p.sampleBuffer[0] = 5.0f;  // a new search would now find 22050
   p.setParameter(0, 0.4f);
@@ -99,11 +101,8 @@ TEST(EngineState, MovingBuffSizeBelowOneKeepsTheLoopStart) {
 
 TEST(EngineState, AWrapKeepsOnlyTheRoundedPositionsRemainder) {
   Probe p;
-  p.loud();
-  p.sampleBuffer[0] = p.sampleBuffer[1] = p.sampleBuffer[2] = 0.0f;
-  p.setParameter(2, 0.3f);
-  p.setParameter(0, 0.0f);
-  p.run(0.0f, 0.0f);
+  p.setParameter(kParamReadThroughSpeed, 0.3f);
+  p.loopAfterThreeQuiet(0.0f);
   ASSERT_EQ(p.loopEnd, 25);
   p.readPosition = 24.9;
   EXPECT_EQ(p.run(0.0f, 0.0f), 26.0f) << "plays index round(24.9) = 25";
@@ -112,11 +111,8 @@ TEST(EngineState, AWrapKeepsOnlyTheRoundedPositionsRemainder) {
 
 TEST(EngineState, IndicesPastTheBufferReadItsStart) {
   Probe p;
-  p.loud();
-  p.sampleBuffer[0] = p.sampleBuffer[1] = p.sampleBuffer[2] = 0.0f;
-  p.setParameter(2, 1.0f);
-  p.setParameter(0, 0.99999994f);
-  p.run(0.0f, 0.0f);
+  p.setParameter(kParamReadThroughSpeed, 1.0f);
+  p.loopAfterThreeQuiet(0.99999994f);
   ASSERT_EQ(p.loopEnd, 22072);
   p.readPosition = 22060.0;
   EXPECT_EQ(p.run(0.0f, 0.0f), p.sampleBuffer[10]);

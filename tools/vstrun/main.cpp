@@ -2,6 +2,7 @@
 //   vstrun info MODULE [--json]                what a host sees in an instance
 //   vstrun render MODULE -i IN.wav -o OUT.wav  audio through the plug-in
 //   vstrun editor MODULE [--screenshot F.png]  the plug-in's editor in a window
+//   vstrun validate MODULE [--level N]         the abuse real hosts inflict
 // docs/vstrun.md has the details and examples.
 #include <atomic>
 #include <chrono>
@@ -23,6 +24,7 @@
 #include "render/CallSite.h"
 #include "render/MidiFile.h"
 #include "render/Render.h"
+#include "validate/Validate.h"
 #include "vsthost/Plugin.h"
 
 #ifdef _WIN32
@@ -343,7 +345,17 @@ int main(int argc, char** argv) {
   editor->add_option("--screenshot", ed.screenshot, "Save a PNG of the editor before closing");
   editor->add_option("-p,--param", ed.params, "Set a parameter first: INDEX=VALUE or NAME=VALUE (0..1)");
 
+  validate::Arguments va;
+  CLI::App* validateCmd = app.add_subcommand("validate", "Check MODULE against what real hosts do to plug-ins");
+  validateCmd->add_option("MODULE", va.options.module, "Plug-in module (.dll or .so)")->required();
+  validateCmd->add_option("--level", va.options.level, "Depth from 1 to 10 (default 5): fuzz steps, load cycles");
+  CLI::Option* seedOption = validateCmd->add_option("--seed", va.options.seed, "Seed of every random choice");
+  validateCmd->add_option("--only", va.only, "Run only these groups (comma-separated)");
+  validateCmd->add_flag("--json", va.json, "Print one JSON object instead of text");
+  validateCmd->add_option("--child", va.childGroup, "")->group("");  // one group, in a child process
+
   CLI11_PARSE(app, argc, argv);
+  va.seedGiven = seedOption->count() > 0;
 
   std::signal(SIGINT, onInterrupt);
   keepStdoutForUs();
@@ -352,6 +364,8 @@ int main(int argc, char** argv) {
     if (info->parsed()) status = runInfo(infoModule, infoJson);
     else if (render->parsed()) status = runRender(r);
     else if (editor->parsed()) status = runEditorCommand(ed);
+    else if (validateCmd->parsed())
+      status = va.childGroup.empty() ? validate::run(va, gOut) : validate::runChild(va, gOut);
   } catch (const std::exception& e) {
     // One line, whatever the libraries' messages hold (some end in CR LF).
     std::string line = e.what();

@@ -1,0 +1,108 @@
+// `vstrun validate` end to end: Vantorel passes; a fixture with known
+// faults gets exactly those reported, and the validator survives its crashes.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+
+#include "VstrunProcess.h"
+#include "support/TestHost.h"
+
+namespace {
+
+using vtest::ProcessResult;
+using vtest::runVstrun;
+
+std::vector<std::string> linesOf(const std::string& s) {
+  std::vector<std::string> lines;
+  std::istringstream in(s);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The first line starting with prefix and containing every part, or "".
+std::string findLine(const std::string& out, const std::string& prefix, std::initializer_list<const char*> parts) {
+  for (const std::string& line : linesOf(out)) {
+    if (line.rfind(prefix, 0) != 0) continue;
+    bool all = true;
+    for (const char* p : parts) all = all && line.find(p) != std::string::npos;
+    if (all) return line;
+  }
+  return "";
+}
+
+TEST(Validate, VantorelPassesEveryGroupWithoutAFailure) {
+  const ProcessResult r = runVstrun({"validate", vtest::modulePath(), "--level", "1", "--seed", "42"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(findLine(r.out, "FAIL", {}), "") << r.out;
+  const std::vector<std::string> lines = linesOf(r.out);
+  ASSERT_FALSE(lines.empty());
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(lines.back(), m, std::regex(R"((\d+) passed, 0 failed, (\d+) warnings)"))) << lines.back();
+  EXPECT_GE(std::stoi(m[1]), 40);
+  for (const char* group : {"identity", "texts", "parameters", "programs", "processing", "realtime", "floatstate",
+                            "threads", "midi", "editor", "lifecycle", "fuzz"})
+    EXPECT_NE(findLine(r.out, "", {group}), "") << group << " reported nothing:\n" << r.out;
+}
+
+TEST(Validate, FindsEachFaultOfTheFaultyFixtureAndSurvivesItsCrashes) {
+  const ProcessResult r = runVstrun({"validate", vtest::fixturePath("Faulty"), "--level", "1", "--seed", "7"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(findLine(r.out, "FAIL", {"texts: effGetParamName index 0 wrote", "past the 256-byte buffer"}), "") << r.out;
+  EXPECT_NE(findLine(r.out, "WARN", {"effGetEffectName", "conventional 32", "longest 40 bytes"}), "") << r.out;
+  EXPECT_NE(findLine(r.out, "FAIL", {"floatstate: processReplacing changed the caller's MXCSR 0x1F80"}), "") << r.out;
+  EXPECT_NE(findLine(r.out, "FAIL", {"process replaces the outputs instead of adding"}), "") << r.out;
+  EXPECT_NE(findLine(r.out, "FAIL", {"midi:", "during: effProcessEvents with a list long"}), "") << r.out;
+  // A sanitizer build turns the crash into an exit status of its own.
+  EXPECT_NE(findLine(r.out, "FAIL", {"threads:", "during: parameters, programs and MIDI"}), "") << r.out;
+  const bool watched = findLine(r.out, "WARN", {"realtime:", "not watched"}).empty();
+  if (watched) {
+    EXPECT_NE(findLine(r.out, "FAIL", {"realtime: processReplacing", "malloc"}), "") << r.out;
+  }
+  EXPECT_NE(findLine(r.out, "FAIL", {"(seed 7)"}), "");
+  const std::string failedGroups = std::string("--only texts,parameters,processing,") + (watched ? "realtime," : "") +
+                                   "floatstate,threads,midi,fuzz";
+  EXPECT_NE(findLine(r.out, "to reproduce:", {"--seed 7", failedGroups.c_str()}), "") << r.out;
+  EXPECT_NE(findLine(r.out, "PASS", {"identity: magic is VstP"}), "") << "groups after a crash still run";
+}
+
+TEST(Validate, FindsTheQuieterFaultsOfTheSloppyFixture) {
+  const ProcessResult r = runVstrun({"validate", vtest::fixturePath("Sloppy"), "--level", "1", "--seed", "5"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(findLine(r.out, "FAIL", {"identity: the entry called twice gave the same record"}), "") << r.out;
+  EXPECT_NE(findLine(r.out, "FAIL", {"parameters: getParameter(0) gives 2 after setParameter(0, 0)"}), "") << r.out;
+  EXPECT_NE(findLine(r.out, "FAIL", {"processReplacing, block of 1 wrote past the end of output channel 0"}), "")
+      << r.out;
+  EXPECT_NE(findLine(r.out, "FAIL", {"at 8000 Hz: non-finite output at channel 0 sample 0 (nan)"}), "") << r.out;
+  EXPECT_NE(findLine(r.out, "FAIL", {"denormal output 1.0 s after the input fell silent"}), "") << r.out;
+  EXPECT_NE(findLine(r.out, "WARN", {"lifecycle: grows: resident memory"}), "") << r.out;
+  if (findLine(r.out, "WARN", {"realtime:", "not watched"}).empty()) {
+    EXPECT_NE(findLine(r.out, "FAIL", {"realtime: processReplacing or process", "pthread_mutex_lock"}), "") << r.out;
+  }
+}
+
+TEST(Validate, JsonHoldsTheSameCountsAndBadArgumentsFailOnce) {
+  const ProcessResult r =
+      runVstrun({"validate", vtest::fixturePath("Faulty"), "--only", "texts,midi", "--json", "--seed", "3"});
+  EXPECT_EQ(r.status, 1);
+  const nlohmann::json j = nlohmann::json::parse(r.out);
+  ASSERT_EQ(j["groups"].size(), 2u);
+  EXPECT_EQ(j["groups"][0]["name"], "texts");
+  EXPECT_EQ(j["seed"], 3);
+  int failed = 0;
+  for (const auto& g : j["groups"])
+    for (const auto& c : g["checks"]) failed += c["result"] == "FAIL";
+  EXPECT_EQ(j["failed"], failed);
+  EXPECT_GE(failed, 2);
+
+  const ProcessResult bad = runVstrun({"validate", vtest::fixturePath("Faulty"), "--only", "nosuch"});
+  EXPECT_NE(bad.status, 0);
+  EXPECT_NE(bad.err.find("no group \"nosuch\""), std::string::npos) << bad.err;
+  const ProcessResult notPlugin = runVstrun({"validate", vtest::fixturePath("NoEntry")});
+  EXPECT_EQ(notPlugin.status, 1);
+  EXPECT_EQ(notPlugin.out, "") << "told once on stderr, not a FAIL in every group";
+  EXPECT_NE(notPlugin.err.find("exports neither VSTPluginMain nor main"), std::string::npos) << notPlugin.err;
+}
+
+}  // namespace

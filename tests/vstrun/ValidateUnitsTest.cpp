@@ -1,0 +1,165 @@
+// The validator's building blocks: if a guard, a comparison or an event
+// record were wrong, every check built on it would pass or fail falsely.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "validate/Child.h"
+#include "validate/Support.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace {
+
+using namespace validate;
+
+TEST(ValidateParts, GuardedBufferCountsEveryByteWrittenOutsideIt) {
+  GuardedBuffer b(16);
+  EXPECT_EQ(b.overrun(), 0u);
+  EXPECT_FALSE(b.underrun());
+  EXPECT_TRUE(b.terminated());
+  for (size_t i = 0; i < 16; ++i) EXPECT_EQ(b.data()[i], 0) << "handed over zeroed, as hosts do";
+  std::memset(b.data(), 'x', 15);
+  EXPECT_EQ(b.textLength(), 15u);
+  EXPECT_TRUE(b.terminated());
+  b.data()[15] = 'x';
+  EXPECT_FALSE(b.terminated());
+  EXPECT_EQ(b.overrun(), 0u);
+  b.data()[18] = 0;  // the third byte past the end, the two before untouched
+  EXPECT_EQ(b.overrun(), 3u);
+  b.data()[-1] = 0;
+  EXPECT_TRUE(b.underrun());
+  GuardedBuffer far(4);
+  far.data()[4 + GuardedBuffer::kGuard - 1] = 1;
+  EXPECT_EQ(far.overrun(), GuardedBuffer::kGuard);
+}
+
+TEST(ValidateParts, AudioChecksFindTheChannelAndSample) {
+  AudioBuffers a(2, 8), b(2, 8);
+  EXPECT_EQ(a.overrunChannel(), -1);
+  a.channel(1)[8] = 0.0f;
+  EXPECT_EQ(a.overrunChannel(), 1);
+  AudioBuffers c(3, 8);
+  c.channel(2)[-1] = 0.0f;
+  EXPECT_EQ(c.overrunChannel(), 2);
+
+  a.fill(0.5f);
+  b.fill(0.75f);
+  EXPECT_FLOAT_EQ(compare(a, b, 8, 0.25f).max, 0.0f);
+  b.channel(1)[5] = 1.75f;
+  const Difference d = compare(a, b, 8, 0.25f);
+  EXPECT_FLOAT_EQ(d.max, 1.0f);
+  EXPECT_EQ(d.channel, 1);
+  EXPECT_EQ(d.frame, 5);
+  b.channel(0)[2] = NAN;
+  EXPECT_TRUE(std::isinf(compare(a, b, 8).max)) << "a NaN is the largest difference";
+
+  EXPECT_EQ(firstNonFinite(a, 8), "");
+  a.channel(1)[6] = INFINITY;
+  EXPECT_EQ(firstNonFinite(a, 8), "channel 1 sample 6 (inf)");
+  EXPECT_EQ(firstNonFinite(a, 6), "") << "only the block counts";
+  EXPECT_EQ(firstDenormal(a, 8), "");
+  a.channel(0)[3] = 1e-40f;
+  EXPECT_EQ(firstDenormal(a, 8).rfind("channel 0 sample 3 ", 0), 0u);
+}
+
+TEST(ValidateParts, EventListKeepsOrderAndTheRecordsLayout) {
+  EventList list;
+  list.addMidi(5, 0x90, 60, 100);
+  list.addSysex(7, {0xF0, 0x01, 0xF7});
+  list.addMidi(-3, 0xB0, 7, 1);
+  VstEvents* e = list.events();
+  ASSERT_EQ(e->numEvents, 3);
+  // The array runs past the declared two entries.
+  VstEvent* const* events = reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(e) + offsetof(VstEvents, events));
+  const auto* first = reinterpret_cast<const VstMidiEvent*>(events[0]);
+  EXPECT_EQ(first->type, kVstMidiType);
+  EXPECT_EQ(first->byteSize, 32);
+  EXPECT_EQ(first->deltaFrames, 5);
+  EXPECT_EQ(static_cast<unsigned char>(first->midiData[0]), 0x90);
+  EXPECT_EQ(first->midiData[1], 60);
+  EXPECT_EQ(reinterpret_cast<const VstMidiEvent*>(events[2])->deltaFrames, -3);
+  // The SysEx record: type, byteSize, deltaFrames, flags, dumpBytes, a
+  // pointer-sized reserve, then the dump's address.
+  const char* raw = reinterpret_cast<const char*>(events[1]);
+  VstInt32 header[5];
+  std::memcpy(header, raw, sizeof header);
+  EXPECT_EQ(header[0], kVstSysExType);
+  EXPECT_EQ(header[2], 7);
+  EXPECT_EQ(header[4], 3);
+  const unsigned char* dump = nullptr;
+  std::memcpy(&dump, raw + (sizeof(void*) == 8 ? 32 : 24), sizeof dump);
+  ASSERT_NE(dump, nullptr);
+  EXPECT_EQ(dump[0], 0xF0);
+  EXPECT_EQ(dump[2], 0xF7);
+  list.clear();
+  EXPECT_EQ(list.events()->numEvents, 0);
+}
+
+TEST(ValidateParts, FloatStateAndOpcodeFacts) {
+  const FpState normal = readFpState();
+  setMxcsr((normal.mxcsr & kMxcsrControlMask) | 0x8040);
+  const FpState flushed = readFpState();
+  setMxcsr(normal.mxcsr);
+#if defined(__i386__) || defined(__x86_64__) || defined(_M_IX86) || defined(_M_X64)
+  EXPECT_EQ(flushed.mxcsr & 0x8040u, 0x8040u);
+  EXPECT_EQ(readFpState().mxcsr & kMxcsrControlMask, normal.mxcsr & kMxcsrControlMask);
+  EXPECT_NE(normal.x87, 0u);
+#endif
+  EXPECT_EQ(conventionalTextLength(effGetParamName), 8u);
+  EXPECT_EQ(conventionalTextLength(effGetProgramNameIndexed), 24u);
+  EXPECT_EQ(conventionalTextLength(effGetEffectName), 32u);
+  EXPECT_EQ(conventionalTextLength(effGetVendorString), 64u);
+  EXPECT_EQ(conventionalTextLength(effCanDo), 0u);
+  EXPECT_STREQ(opcodeName(effProcessEvents), "effProcessEvents");
+  EXPECT_STREQ(opcodeName(effEndSetProgram), "effEndSetProgram");
+  EXPECT_STREQ(opcodeName(effStopProcess), "effStopProcess");
+}
+
+#ifndef _WIN32  // on Windows the child is vstrun itself, tested end to end
+void passes(const Options&, Report& r) { r.pass("fine"); }
+void aborts(const Options&, Report& r) {
+  r.step("about to abort");
+  std::abort();
+}
+void hangs(const Options&, Report& r) {
+  r.step("about to hang");
+  for (;;) pause();
+}
+void leaves(const Options&, Report& r) {
+  r.pass("half done");
+  _exit(0);
+}
+
+TEST(ValidateParts, AChildThatCrashesHangsOrLeavesEarlyIsToldApart) {
+  Options o;
+  auto run = [&](void (*fn)(const Options&, Report&), ChildOutput& out) {
+    return runChildProcess(Group{"g", fn, 1}, o, 1, out);
+  };
+  ChildOutput ok, crashed, hung, left;
+  Ending e = run(passes, ok);
+  EXPECT_TRUE(ok.finished);
+  EXPECT_FALSE(e.crashed || e.timedOut || e.code);
+  ASSERT_EQ(ok.results.size(), 1u);
+  EXPECT_EQ(ok.results[0].kind, 'P');
+
+  e = run(aborts, crashed);
+  EXPECT_TRUE(e.crashed);
+  EXPECT_EQ(describeEnding(e).rfind("crashed (signal 6", 0), 0u) << describeEnding(e);
+  EXPECT_EQ(crashed.lastStep, "about to abort");
+
+  e = run(hangs, hung);
+  EXPECT_TRUE(e.timedOut);
+  EXPECT_EQ(hung.lastStep, "about to hang");
+
+  e = run(leaves, left);
+  EXPECT_FALSE(left.finished) << "a group that exits on its own never said it was done";
+  EXPECT_EQ(left.results.size(), 1u);
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,69 @@
+// Running one check group in a child process of its own: forked on Linux,
+// vstrun started again with --child on Windows. The child writes result
+// lines; the parent reads them, watches for a hang and tells how the child
+// ended.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "validate/Groups.h"
+
+namespace validate {
+
+struct Result {
+  char kind;  // 'P', 'W', 'F'
+  std::string text;
+};
+
+// What a child said, line by line; remembers the last step.
+struct ChildOutput {
+  std::string pending, lastStep;
+  bool finished = false;
+  std::vector<Result> results;
+  std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
+  void feed(const char* data, size_t n) {
+    lastActivity = std::chrono::steady_clock::now();
+    pending.append(data, n);
+    size_t nl;
+    while ((nl = pending.find('\n')) != std::string::npos) {
+      const std::string line = pending.substr(0, nl);
+      pending.erase(0, nl + 1);
+      if (line.size() < 2 || line[1] != '\t') continue;
+      const std::string text = line.substr(2);
+      switch (line[0]) {
+        case 'S': lastStep = text; break;
+        case 'E': finished = true; break;
+        case 'P':
+        case 'W':
+        case 'F': results.push_back({line[0], text}); break;
+        default: break;
+      }
+    }
+  }
+};
+
+// How a child ended.
+struct Ending {
+  bool timedOut = false;
+  bool crashed = false;
+  long code = 0;  // exit status, signal or exception code
+};
+
+// Runs the group in this process, writing its lines on out; catches what the
+// group throws. Each group gets a seed of its own, derived from o.seed.
+void runGroupHere(const Group& g, const Options& o, std::FILE* out);
+
+// Runs the group in a child process; kills it when it hangs.
+Ending runChildProcess(const Group& g, const Options& o, int limitSeconds, ChildOutput& output);
+
+// "crashed (signal 11, Segmentation fault)", "ended early with status 3".
+std::string describeEnding(const Ending& e);
+
+// In a Windows child: no error dialogs; a crash ends the process with the
+// exception code as its status.
+void prepareChild();
+
+}  // namespace validate

@@ -1,0 +1,262 @@
+// identity, texts, parameters, programs: what a host asks outside audio.
+#include <cmath>
+#include <cstring>
+#include <map>
+
+#include "validate/Groups.h"
+
+namespace validate {
+
+namespace {
+
+constexpr VstInt32 kVstMagic = 0x56737450;  // "VstP"
+constexpr VstInt32 kKnownFlags = 1 | 2 | 4 | 8 | 16 | 32 | 256 | 512 | 1024 | 2048;
+constexpr int kMaxIndices = 512;  // per kind, so huge plug-ins stay quick
+
+int capped(int n) { return n < kMaxIndices ? n : kMaxIndices; }
+
+// Text results of one opcode, summed up over its indices.
+struct TextTally {
+  int asked = 0, long_ = 0, longestIndex = -1;
+  size_t longest = 0;
+  bool failed = false;
+};
+
+// One text request into a guard-banded buffer larger than any convention.
+void askText(const char* group, Instance& inst, Report& report, std::map<VstInt32, TextTally>& tally, VstInt32 op,
+             VstInt32 index, VstIntPtr value = 0) {
+  GuardedBuffer buf(256);
+  report.step(format("%s index %d", opcodeName(op), index));
+  inst.dispatch(op, index, value, buf.data());
+  TextTally& t = tally[op];
+  ++t.asked;
+  if (t.failed) return;
+  if (const size_t over = buf.overrun()) {
+    report.fail(format("%s: %s index %d wrote %zu bytes past the %zu-byte buffer", group, opcodeName(op), index, over,
+                       buf.size()));
+    t.failed = true;
+  } else if (buf.underrun()) {
+    report.fail(format("%s: %s index %d wrote before the start of the buffer", group, opcodeName(op), index));
+    t.failed = true;
+  } else if (!buf.terminated()) {
+    report.fail(format("%s: %s index %d left the text unterminated", group, opcodeName(op), index));
+    t.failed = true;
+  } else if (buf.textLength() > conventionalTextLength(op)) {
+    ++t.long_;
+    if (buf.textLength() > t.longest) {
+      t.longest = buf.textLength();
+      t.longestIndex = index;
+    }
+  }
+}
+
+void reportTally(Report& report, const char* group, const std::map<VstInt32, TextTally>& tally) {
+  for (const auto& [op, t] : tally) {
+    if (t.failed) continue;
+    if (t.long_)
+      report.warn(format("%s: %s: %d of %d texts longer than the conventional %zu characters (longest %zu bytes "
+                         "written plus terminator, index %d)",
+                         group, opcodeName(op), t.long_, t.asked, conventionalTextLength(op), t.longest, t.longestIndex));
+    else
+      report.pass(format("%s: %s: %d texts terminated, within %zu characters", group, opcodeName(op), t.asked,
+                         conventionalTextLength(op)));
+  }
+}
+
+// A pin record (128 bytes) followed by guard bytes.
+void askPin(Instance& inst, Report& report, VstInt32 op, VstInt32 index, int* answered) {
+  GuardedBuffer buf(sizeof(VstPinProperties));
+  report.step(format("%s index %d", opcodeName(op), index));
+  if (inst.dispatch(op, index, 0, buf.data())) ++*answered;
+  const auto* pin = reinterpret_cast<const VstPinProperties*>(buf.data());
+  if (const size_t over = buf.overrun())
+    report.fail(format("texts: %s index %d wrote %zu bytes past the 128-byte pin record", opcodeName(op), index, over));
+  else if (!std::memchr(pin->label, 0, sizeof pin->label))
+    report.fail(format("texts: %s index %d: label not terminated within its 64 bytes", opcodeName(op), index));
+  else if (!std::memchr(pin->shortLabel, 0, sizeof pin->shortLabel))
+    report.warn(format("texts: %s index %d: short label fills all 8 bytes without a terminator", opcodeName(op), index));
+}
+
+}  // namespace
+
+void checkIdentity(const Options& o, Report& report) {
+  report.step("loading the first instance");
+  Instance a(o.module);
+  AEffect* e = a.effect();
+  if (e->magic == kVstMagic) report.pass("identity: magic is VstP");
+  else report.fail(format("identity: magic is 0x%08X, not VstP", static_cast<unsigned>(e->magic)));
+
+  const bool countsOk = e->numInputs >= 0 && e->numOutputs >= 0 && e->numParams >= 0 && e->numPrograms >= 0;
+  const std::string counts = format("%d inputs, %d outputs, %d parameters, %d programs", e->numInputs, e->numOutputs,
+                                    e->numParams, e->numPrograms);
+  if (!countsOk) report.fail("identity: negative count: " + counts);
+  else if (e->numInputs > 64 || e->numOutputs > 64) report.warn("identity: unusually many pins: " + counts);
+  else report.pass("identity: counts " + counts);
+
+  if (!e->dispatcher || !e->setParameter || !e->getParameter)
+    report.fail("identity: an entry function (dispatcher, setParameter or getParameter) is null");
+  else report.pass("identity: dispatcher, setParameter and getParameter are set");
+  if ((e->flags & effFlagsCanReplacing) && !e->processReplacing)
+    report.fail("identity: flag CanReplacing is set but processReplacing is null");
+  else if (!(e->flags & effFlagsCanReplacing))
+    report.warn("identity: flag CanReplacing is not set; hosts of today call only processReplacing");
+  else report.pass("identity: CanReplacing with a processReplacing entry");
+  if (!e->process) report.warn("identity: process (accumulating) is null; older hosts call it");
+  if (e->flags & ~kKnownFlags)
+    report.warn(format("identity: unknown flag bits 0x%X", static_cast<unsigned>(e->flags & ~kKnownFlags)));
+  else report.pass("identity: flags " + format("%d", e->flags) + " (" + vsthost::flagNames(e->flags) + ")");
+
+  VstInt32 ratioBits = 0;
+  std::memcpy(&ratioBits, &e->ioRatio, sizeof ratioBits);
+  float ratioFloat = 0.0f;
+  std::memcpy(&ratioFloat, &e->ioRatio, sizeof ratioFloat);
+  if (ratioBits == 0 || ratioBits == 1 || ratioFloat == 1.0f) report.pass(format("identity: ioRatio bits 0x%08X", ratioBits));
+  else report.warn(format("identity: ioRatio bits 0x%08X are neither 1 nor 1.0", static_cast<unsigned>(ratioBits)));
+  if (e->uniqueID == 0) report.warn("identity: unique id is 0; hosts tell plug-ins apart by it");
+  else report.pass("identity: unique id " + vsthost::fourCharText(e->uniqueID));
+
+  report.step("loading a second instance from the same entry");
+  vsthost::Host hostB;
+  hostB.beginLoading();
+  AEffect* second = a.plugin->module().instantiate(vsthost::Host::callback());
+  hostB.endLoading();
+  if (!second) {
+    report.fail("identity: the entry called a second time gave no instance");
+    return;
+  }
+  hostB.attach(second);
+  vsthost::dispatch(second, effOpen);
+  if (second == e || (e->object && second->object == e->object))
+    report.fail("identity: the entry called twice gave the same record or object");
+  else report.pass("identity: the entry called twice gave two records");
+  if (e->numParams > 0) {
+    const float before = second->getParameter(second, 0);
+    const float other = before < 0.5f ? 0.9f : 0.1f;
+    e->setParameter(e, 0, other);
+    const float after = second->getParameter(second, 0);
+    if (after != before)
+      report.fail(format("identity: setting parameter 0 of one instance to %g changed the other's from %g to %g",
+                         static_cast<double>(other), static_cast<double>(before), static_cast<double>(after)));
+    else report.pass("identity: parameters of two instances are independent");
+  }
+  report.step("closing the second instance, then processing the first");
+  vsthost::dispatch(second, effClose);
+  hostB.detach();
+  a.plugin->start(44100.0, 256);
+  AudioBuffers in(e->numInputs, 256), out(e->numOutputs, 256);
+  in.fill(0.1f);
+  a.process(in, out, 256);
+  report.pass("identity: the first instance processes after the second is closed");
+}
+
+void checkTexts(const Options& o, Report& report) {
+  Instance inst(o.module);
+  AEffect* e = inst.effect();
+  std::map<VstInt32, TextTally> tally;
+  for (VstInt32 op : std::initializer_list<VstInt32>{effGetEffectName, effGetVendorString, effGetProductString, effGetProgramName})
+    askText("texts", inst, report, tally, op, 0);
+  for (int i = 0; i < capped(e->numParams); ++i)
+    for (VstInt32 op : {effGetParamName, effGetParamLabel, effGetParamDisplay}) askText("texts", inst, report, tally, op, i);
+  for (int i = 0; i < capped(e->numPrograms); ++i) askText("texts", inst, report, tally, effGetProgramNameIndexed, i);
+  reportTally(report, "texts", tally);
+  int answered = 0, asked = 0;
+  for (int i = 0; i < capped(e->numInputs); ++i, ++asked) askPin(inst, report, effGetInputProperties, i, &answered);
+  for (int i = 0; i < capped(e->numOutputs); ++i, ++asked) askPin(inst, report, effGetOutputProperties, i, &answered);
+  report.pass(format("texts: %d pin records asked, %d described, none overrun", asked, answered));
+}
+
+void checkParameters(const Options& o, Report& report) {
+  Instance inst(o.module);
+  AEffect* e = inst.effect();
+  const int n = capped(e->numParams);
+  int bad = 0;
+  std::map<VstInt32, TextTally> tally;
+  for (int i = 0; i < n; ++i) {
+    const float original = e->getParameter(e, i);
+    for (float v : {0.0f, 0.5f, 1.0f}) {
+      report.step(format("setParameter(%d, %g)", i, static_cast<double>(v)));
+      e->setParameter(e, i, v);
+      const float got = e->getParameter(e, i);
+      if (!(got >= 0.0f && got <= 1.0f) && bad++ == 0)
+        report.fail(format("parameters: getParameter(%d) gives %g after setParameter(%d, %g)", i,
+                           static_cast<double>(got), i, static_cast<double>(v)));
+      askText("parameters", inst, report, tally, effGetParamDisplay, i);
+    }
+    for (float v : {-0.5f, 1.5f}) {
+      report.step(format("setParameter(%d, %g) (out of range)", i, static_cast<double>(v)));
+      e->setParameter(e, i, v);
+      const float got = e->getParameter(e, i);
+      if (!std::isfinite(got) && bad++ == 0)
+        report.fail(format("parameters: getParameter(%d) gives %g after setParameter(%d, %g)", i,
+                           static_cast<double>(got), i, static_cast<double>(v)));
+      askText("parameters", inst, report, tally, effGetParamDisplay, i);
+    }
+    e->setParameter(e, i, original);
+  }
+  if (!bad) report.pass(format("parameters: %d parameters at 0, 0.5, 1 (and -0.5, 1.5) read back within 0..1", n));
+  for (VstInt32 i : {e->numParams, e->numParams + 1, e->numParams + 1000, -1, -1000}) {
+    report.step(format("out-of-range parameter index %d", i));
+    e->setParameter(e, i, 0.5f);
+    const float got = e->getParameter(e, i);
+    (void)got;
+    for (VstInt32 op : std::initializer_list<VstInt32>{effGetParamName, effGetParamLabel, effGetParamDisplay, effCanBeAutomated}) {
+      if (op == effCanBeAutomated) inst.dispatch(op, i);
+      else askText("parameters", inst, report, tally, op, i);
+    }
+  }
+  reportTally(report, "parameters", tally);
+  report.pass("parameters: out-of-range indices (-1000, -1, count, count+1, count+1000) were harmless");
+  inst.plugin->start(44100.0, 64);
+  AudioBuffers in(e->numInputs, 64), out(e->numOutputs, 64);
+  in.fill(0.1f);
+  inst.process(in, out, 64);
+  const std::string nf = firstNonFinite(out, 64);
+  if (!nf.empty()) report.fail("parameters: non-finite output after the parameter sweep at " + nf);
+}
+
+void checkPrograms(const Options& o, Report& report) {
+  Instance inst(o.module);
+  AEffect* e = inst.effect();
+  std::map<VstInt32, TextTally> tally;
+  const int n = capped(e->numPrograms);
+  int mismatched = 0;
+  for (int i = 0; i < n; ++i) {
+    report.step(format("effSetProgram %d", i));
+    inst.dispatch(effBeginSetProgram);
+    inst.dispatch(effSetProgram, 0, i);
+    inst.dispatch(effEndSetProgram);
+    const VstIntPtr now = inst.dispatch(effGetProgram);
+    if (now != i && mismatched++ == 0)
+      report.warn(format("programs: effGetProgram answers %lld after effSetProgram %d", static_cast<long long>(now), i));
+    askText("programs", inst, report, tally, effGetProgramName, i);
+  }
+  if (n > 0 && !mismatched) report.pass(format("programs: switched through %d programs, effGetProgram follows", n));
+  const VstIntPtr before = inst.dispatch(effGetProgram);
+  for (VstIntPtr p : {static_cast<VstIntPtr>(e->numPrograms), static_cast<VstIntPtr>(e->numPrograms) + 1000,
+                      static_cast<VstIntPtr>(-1), static_cast<VstIntPtr>(0x7fffffff)}) {
+    report.step(format("effSetProgram %lld (out of range)", static_cast<long long>(p)));
+    inst.dispatch(effSetProgram, 0, p);
+    askText("programs", inst, report, tally, effGetProgramName, 0);
+    askText("programs", inst, report, tally, effGetProgramNameIndexed, static_cast<VstInt32>(p));
+  }
+  const VstIntPtr after = inst.dispatch(effGetProgram);
+  if (after != before && (after < 0 || after >= e->numPrograms))
+    report.warn(format("programs: an out-of-range effSetProgram left the current program at %lld",
+                       static_cast<long long>(after)));
+  else report.pass("programs: out-of-range program numbers were harmless");
+  if (n > 0) {
+    char name[25] = "vstrun validate program";  // 23 characters, within the convention
+    report.step("effSetProgramName");
+    inst.dispatch(effSetProgram, 0, 0);
+    inst.dispatch(effSetProgramName, 0, 0, name);
+    askText("programs", inst, report, tally, effGetProgramName, 0);
+  }
+  reportTally(report, "programs", tally);
+  inst.plugin->start(44100.0, 64);
+  AudioBuffers in(e->numInputs, 64), out(e->numOutputs, 64);
+  inst.process(in, out, 64);
+  const std::string nf = firstNonFinite(out, 64);
+  if (!nf.empty()) report.fail("programs: non-finite output after program changes at " + nf);
+}
+
+}  // namespace validate

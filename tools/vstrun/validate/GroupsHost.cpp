@@ -1,0 +1,302 @@
+// realtime, threads, editor, lifecycle: how the plug-in lives in a host.
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "validate/Groups.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <psapi.h>
+#else
+#include <dirent.h>
+#include <unistd.h>
+#endif
+
+namespace validate {
+
+namespace {
+
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Processes blocks on a thread of its own until stopped.
+class AudioThread {
+ public:
+  explicit AudioThread(Instance& inst) : inst_(inst) {
+    thread_ = std::thread([this] {
+      AudioBuffers in(inst_.effect()->numInputs, 256), out(inst_.effect()->numOutputs, 256);
+      std::mt19937 rng(3);
+      while (!stop_.load()) {
+        fillNoise(in, 256, rng);
+        inst_.process(in, out, 256);
+        if (!firstNonFinite(out, 256).empty()) nonFinite_.store(true);
+        blocks_.fetch_add(1);
+      }
+    });
+  }
+  ~AudioThread() { join(); }
+  void join() {
+    stop_.store(true);
+    if (thread_.joinable()) thread_.join();
+  }
+  long blocks() const { return blocks_.load(); }
+  bool nonFinite() const { return nonFinite_.load(); }
+
+ private:
+  Instance& inst_;
+  std::atomic<bool> stop_{false}, nonFinite_{false};
+  std::atomic<long> blocks_{0};
+  std::thread thread_;
+};
+
+struct Usage {
+  long rssKiB = -1, handles = -1;
+};
+
+Usage usage() {
+  Usage u;
+#ifdef _WIN32
+  PROCESS_MEMORY_COUNTERS pmc{};
+  if (GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc)) u.rssKiB = static_cast<long>(pmc.WorkingSetSize / 1024);
+  DWORD count = 0;
+  if (GetProcessHandleCount(GetCurrentProcess(), &count)) u.handles = static_cast<long>(count);
+#else
+  if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+    long size = 0, resident = 0;
+    if (std::fscanf(f, "%ld %ld", &size, &resident) == 2) u.rssKiB = resident * (sysconf(_SC_PAGESIZE) / 1024);
+    std::fclose(f);
+  }
+  if (DIR* d = opendir("/proc/self/fd")) {
+    long n = 0;
+    while (readdir(d)) ++n;
+    closedir(d);
+    u.handles = n;
+  }
+#endif
+  return u;
+}
+
+bool editorOpen(Instance& inst, ParentWindow& parent) {
+  return inst.dispatch(effEditOpen, 0, 0, parent.handle()) != 0;
+}
+
+bool rectSize(Instance& inst, int* w, int* h) {
+  ERect* rect = nullptr;
+  inst.dispatch(effEditGetRect, 0, 0, &rect);
+  if (!rect) return false;
+  *w = rect->right - rect->left;
+  *h = rect->bottom - rect->top;
+  return true;
+}
+
+}  // namespace
+
+void checkRealtime(const Options& o, Report& report) {
+  if (!rt::available()) {
+    report.warn("realtime: allocations, locks and system calls on the audio thread are not watched in this build");
+    return;
+  }
+  Instance inst(o.module);
+  AEffect* e = inst.effect();
+  inst.plugin->start(44100.0, 512);
+  AudioBuffers in(e->numInputs, 512), out(e->numOutputs, 512);
+  std::mt19937 rng(static_cast<unsigned>(o.seed));
+  EventList events;
+  constexpr int kWarmUp = 4, kBlocks = 200;
+  long early = 0;
+  std::string firstLate;
+  for (int b = 0; b < kWarmUp + kBlocks; ++b) {
+    events.clear();
+    events.addMidi(b % 512, b % 3 ? 0x90 : 0x80, static_cast<unsigned char>(48 + b % 24), 100);
+    if (b % 7 == 0) events.addMidi(0, 0xB0, 1, static_cast<unsigned char>(b % 128));
+    VstEvents* list = events.events();
+    fillNoise(in, 512, rng);
+    report.step(format("audio calls of block %d", b));
+    rt::reset();
+    const char* where = "effProcessEvents";
+    rt::setAudioThread(true);
+    vsthost::dispatch(e, effProcessEvents, 0, 0, list);
+    const long afterEvents = rt::allocations() + rt::locks() + rt::systemCalls();
+    e->processReplacing(e, in.pointers(), out.pointers(), 512);
+    if (e->process && b % 2) e->process(e, in.pointers(), out.pointers(), 512);
+    rt::setAudioThread(false);
+    const long total = rt::allocations() + rt::locks() + rt::systemCalls();
+    if (!total) continue;
+    if (afterEvents == 0) where = e->process && b % 2 ? "processReplacing or process" : "processReplacing";
+    if (b < kWarmUp) {
+      early += total;
+    } else if (firstLate.empty()) {
+      firstLate = format("%s in block %d: %ld allocations, %ld locks, %ld system calls (first: %s)", where, b,
+                         rt::allocations(), rt::locks(), rt::systemCalls(), rt::first().c_str());
+    }
+  }
+  if (!firstLate.empty()) report.fail("realtime: " + firstLate);
+  else if (early)
+    report.warn(format("realtime: %ld allocations, locks or system calls in the first %d blocks only", early, kWarmUp));
+  else
+    report.pass(format("realtime: no allocation, lock or system call in %d blocks of effProcessEvents, "
+                       "processReplacing and process",
+                       kWarmUp + kBlocks));
+}
+
+void checkThreads(const Options& o, Report& report) {
+  Instance inst(o.module);
+  AEffect* e = inst.effect();
+  inst.plugin->start(44100.0, 256);
+  const bool editor = (e->flags & effFlagsHasEditor) != 0;
+  report.step("parameters, programs and MIDI from a second thread while a first processes");
+  std::atomic<bool> stop{false};
+  std::atomic<long> calls{0}, idles{0};
+  {
+    AudioThread audio(inst);
+    std::thread control([&] {
+      std::mt19937 rng(static_cast<unsigned>(o.seed));
+      EventList events;
+      char text[256];
+      while (!stop.load()) {
+        if (e->numParams > 0) {
+          const VstInt32 i = static_cast<VstInt32>(rng() % static_cast<unsigned>(e->numParams));
+          e->setParameter(e, i, static_cast<float>(rng() % 1001) / 1000.0f);
+          (void)e->getParameter(e, i);
+          vsthost::dispatch(e, effGetParamDisplay, i, 0, text);
+        }
+        if (e->numPrograms > 0) vsthost::dispatch(e, effSetProgram, 0, static_cast<VstIntPtr>(rng() % e->numPrograms));
+        events.clear();
+        events.addMidi(static_cast<int>(rng() % 256), 0x90, static_cast<unsigned char>(rng() % 128), 100);
+        events.addMidi(0, 0xB0, 7, static_cast<unsigned char>(rng() % 128));
+        vsthost::dispatch(e, effProcessEvents, 0, 0, events.events());
+        calls.fetch_add(1);
+      }
+    });
+    std::thread ui([&] {
+      // The editor lives on this third thread: opened, idled and closed here.
+      std::unique_ptr<ParentWindow> parent;
+      bool open = false;
+      if (editor) {
+        parent.reset(new ParentWindow);
+        if (parent->valid()) open = vsthost::dispatch(e, effEditOpen, 0, 0, parent->handle()) != 0;
+      }
+      while (!stop.load()) {
+        vsthost::dispatch(e, effEditIdle);
+        if (parent) parent->pump();
+        idles.fetch_add(1);
+        sleepMs(10);
+      }
+      if (open) vsthost::dispatch(e, effEditClose);
+    });
+    sleepMs(200 * o.level);
+    stop.store(true);
+    control.join();
+    ui.join();
+    audio.join();
+    if (audio.nonFinite()) report.fail("threads: non-finite output while another thread changed parameters");
+    else
+      report.pass(format("threads: %ld blocks processed while a second thread made %ld rounds of parameter, program "
+                         "and MIDI calls and a third idled the editor %ld times",
+                         audio.blocks(), calls.load(), idles.load()));
+  }
+}
+
+void checkEditor(const Options& o, Report& report) {
+  Instance inst(o.module);
+  AEffect* e = inst.effect();
+  if (!(e->flags & effFlagsHasEditor)) {
+    report.pass("editor: the plug-in announces no editor; nothing to check");
+    return;
+  }
+  int w = 0, h = 0;
+  report.step("effEditGetRect before opening");
+  if (rectSize(inst, &w, &h)) {
+    if (w <= 0 || h <= 0 || w > 8192 || h > 8192)
+      report.warn(format("editor: effEditGetRect before opening gives %d x %d", w, h));
+    else report.pass(format("editor: effEditGetRect before opening gives %d x %d", w, h));
+  } else {
+    report.warn("editor: effEditGetRect before opening gives no rectangle; hosts size their window by it");
+  }
+  ParentWindow parent;
+  if (!parent.valid()) {
+    report.warn("editor: not opened: " + parent.why());
+    return;
+  }
+  inst.plugin->start(44100.0, 256);
+  int opened = 0, sized = 0;
+  for (int round = 0; round < 20; ++round) {
+    report.step(format("effEditOpen, round %d", round));
+    const bool ok = editorOpen(inst, parent);
+    opened += ok;
+    if (rectSize(inst, &w, &h) && w > 0 && h > 0) ++sized;
+    for (int i = 0; i < 5; ++i) {
+      inst.dispatch(effEditIdle);
+      parent.pump();
+    }
+    report.step(format("effEditClose, round %d", round));
+    inst.dispatch(effEditClose);
+    parent.pump();
+  }
+  if (!opened) report.fail("editor: effEditOpen on a real parent window answered 0 in all 20 rounds");
+  else if (opened < 20) report.warn(format("editor: effEditOpen succeeded in %d of 20 rounds", opened));
+  else report.pass("editor: opened, idled and closed 20 times on a real parent window");
+  if (sized < opened) report.warn("editor: effEditGetRect gives no size while the editor is open");
+  else report.pass("editor: effEditGetRect gives a size while the editor is open");
+  {
+    AudioThread audio(inst);
+    for (int round = 0; round < 5; ++round) {
+      report.step(format("editor open and close while another thread processes, round %d", round));
+      if (editorOpen(inst, parent)) {
+        for (int i = 0; i < 5; ++i) {
+          inst.dispatch(effEditIdle);
+          parent.pump();
+          sleepMs(5);
+        }
+        inst.dispatch(effEditClose);
+      }
+    }
+    audio.join();
+    if (audio.nonFinite()) report.fail("editor: non-finite output while the editor opened and closed");
+    else report.pass(format("editor: opened and closed 5 times while another thread processed %ld blocks",
+                            audio.blocks()));
+  }
+}
+
+void checkLifecycle(const Options& o, Report& report) {
+  const int cycles = 20 * o.level;
+  Usage base;
+  for (int c = 0; c < cycles; ++c) {
+    if (c == 5) base = usage();  // after the libraries the plug-in pulls in have settled
+    report.step(format("load cycle %d", c));
+    Instance inst(o.module);
+    AEffect* e = inst.effect();
+    inst.plugin->start(44100.0, 256);
+    AudioBuffers in(e->numInputs, 256), out(e->numOutputs, 256);
+    in.fill(0.1f);
+    for (int b = 0; b < 4; ++b) inst.process(in, out, 256);
+  }
+  const Usage end = usage();
+  constexpr long kRssBoundKiB = 16 * 1024, kHandleBound = 4;
+  const long rssGrowth = end.rssKiB - base.rssKiB, handleGrowth = end.handles - base.handles;
+  const std::string seen = format("resident memory %ld KiB to %ld KiB, open files or handles %ld to %ld over cycles "
+                                  "5 to %d",
+                                  base.rssKiB, end.rssKiB, base.handles, end.handles, cycles);
+  if (rssGrowth > kRssBoundKiB || handleGrowth > kHandleBound)
+    report.warn("lifecycle: grows: " + seen + format(" (bounds: %ld KiB, %ld handles)", kRssBoundKiB, kHandleBound));
+  else report.pass(format("lifecycle: %d cycles of load, open, start, process, stop, close, unload; ", cycles) + seen);
+
+  report.step("effClose with the editor open");
+  Instance inst(o.module);
+  if (inst.effect()->flags & effFlagsHasEditor) {
+    ParentWindow parent;
+    if (!parent.valid()) {
+      report.warn("lifecycle: effClose with the editor open not checked: " + parent.why());
+      return;
+    }
+    const bool open = editorOpen(inst, parent);
+    inst.dispatch(effEditIdle);
+    inst.plugin.reset();  // stops, closes, unloads: no effEditClose first
+    parent.pump();
+    report.pass(std::string("lifecycle: effClose with the editor ") + (open ? "open" : "(which did not open)") +
+                " is harmless");
+  }
+}
+
+}  // namespace validate

@@ -1,0 +1,27 @@
+// `vstrun validate`: runs every check group against a module, each in a
+// child process of its own with a time limit, and reports what it saw.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "validate/Support.h"
+
+namespace validate {
+
+struct Arguments {
+  Options options;
+  bool seedGiven = false;
+  std::string only;  // comma-separated group names; empty for all
+  bool json = false;
+  std::string childGroup;  // set in a child process (Windows): run this group only
+};
+
+// The whole validation; returns the exit status (0 only when nothing failed).
+// Throws std::runtime_error for bad arguments.
+int run(Arguments args, std::FILE* out);
+
+// In a child process: one group's result lines on out.
+int runChild(const Arguments& args, std::FILE* out);
+
+}  // namespace validate

@@ -26,17 +26,7 @@ case "${1:-}" in
   --stop) win32_native_stop; "$here/win32/machine.sh" stop; exit 0 ;;
   --way) win32_way; exit 0 ;;
   --start)
-    # A Windows program may read "/work/x" as an option (CLI11 does), so file
-# arguments under the repository go in as Wine's Z: paths, which name the
-# same file both ways.
-args=("$1")
-shift
-for a in "$@"; do
-  case $a in "$W32_ROOT"/*) args+=("Z:$a") ;; *) args+=("$a") ;; esac
-done
-set -- "${args[@]}"
-
-if [ "$(win32_way)" = emulated ]; then exec "$here/win32/machine.sh" start; fi
+    if [ "$(win32_way)" = emulated ]; then exec "$here/win32/machine.sh" start; fi
     win32_native_start; exit ;;
   ""|-h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

@@ -12,7 +12,7 @@ source "$W32_SCRIPTS/apt-sources.sh"
 
 OUT="$W32_CACHE/win32-machine"
 # Bump when the guest's files or the package list change.
-IMAGE_VERSION=1
+IMAGE_VERSION=2
 [ "$(cat "$OUT/version" 2>/dev/null)" = "$IMAGE_VERSION" ] && exit 0
 # One build at a time; whoever waited finds the image made.
 mkdir -p "$(dirname "$OUT")"

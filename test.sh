@@ -35,13 +35,25 @@ if ! install_deps; then
 fi
 
 # Counts a build's results from CTest's JUnit file: "passed failed skipped".
-count_junit() { # $1 junit file
-  "$PYTHON" - "$1" <<'PY'
-import sys, xml.etree.ElementTree as ET
+# A CTest test that ran a whole test program (the win32 build's way) counts
+# the cases of the GoogleTest report it left in the results folder; a
+# program that failed with no failed case in its report counts one failure.
+count_junit() { # $1 junit file, $2 folder of GoogleTest reports
+  "$PYTHON" - "$1" "$2" <<'PY'
+import os, sys, xml.etree.ElementTree as ET
 passed = failed = skipped = 0
 for case in ET.parse(sys.argv[1]).getroot().iter("testcase"):
     status = case.get("status")
-    if status == "run":
+    report = os.path.join(sys.argv[2], case.get("name", "") + ".xml")
+    if status in ("run", "fail") and os.path.isfile(report):
+        cases = list(ET.parse(report).getroot().iter("testcase"))
+        bad = sum(1 for c in cases if c.find("failure") is not None)
+        skip = sum(1 for c in cases if c.find("failure") is None
+                   and (c.get("result") == "skipped" or c.find("skipped") is not None))
+        passed += len(cases) - bad - skip
+        skipped += skip
+        failed += bad if bad or status == "run" else 1
+    elif status == "run":
         passed += 1
     elif status in ("notrun", "disabled") and case.find("skipped") is not None:
         skipped += 1
@@ -77,10 +89,12 @@ for p in "${presets[@]}"; do
 
   junit="$LOGS/$p-junit.xml"
   log="$LOGS/$p-test.log"
-  rm -f "$junit"
+  reports="$ROOT/build/$p/gtest-results"
+  rm -rf "$junit" "$reports"
+  mkdir -p "$reports"
   (cd "$ROOT" && ctest --preset "$p" --output-junit "$junit") >"$log" 2>&1
   rc=$?
-  if [ -f "$junit" ] && counts=$(count_junit "$junit"); then
+  if [ -f "$junit" ] && counts=$(count_junit "$junit" "$reports"); then
     read -r pass fail skip <<<"$counts"
   else
     pass=0 fail=0 skip=0

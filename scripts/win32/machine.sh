@@ -15,7 +15,8 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/common.sh"
 IMG="$W32_CACHE/win32-machine"
-VM="$W32_SESSION-vm"
+# One machine per checkout: it shares that repository and no other.
+VM="$W32_SESSION-vm-$(printf %s "$W32_ROOT" | md5sum | cut -c1-8)"
 JOBS="$VM/jobs"
 
 vm_up() { w32_alive "$VM/qemu.pid" && [ -f "$JOBS/ready" ]; }

@@ -42,13 +42,59 @@ inline void emit(float* out, int32_t i, float value) {
   else out[i] = value;
 }
 
+#ifdef VANTOREL_SSE2
+// Four frames at a time: the same operations as the loop below, lane by lane
+// (exact positions, rounding to even by the MXCSR, the product in double,
+// rounded once to float), so the output is the same bit for bit. Returns
+// how many frames it played: run rounded down to a multiple of four.
+template <bool Accumulate>
+int32_t playRunBy4(const float* buffer, double start, double increment, double gain, float* outL, float* outR,
+                   int32_t run) {
+  const __m128d step = _mm_set1_pd(4.0 * increment);  // a power-of-two multiple: exact
+  const __m128d g = _mm_set1_pd(gain);
+  const __m128i length = _mm_set1_epi32(kLoopBufferLength);
+  const __m128i last = _mm_set1_epi32(kLoopBufferLength - 1);
+  // Positions of frames j..j+3; each is start + k * increment, exact.
+  __m128d p01 = _mm_set_pd(start + increment, start);
+  __m128d p23 = _mm_set_pd(start + 3.0 * increment, start + 2.0 * increment);
+  int32_t j = 0;
+  for (; j + 4 <= run; j += 4) {
+    __m128i index = _mm_unpacklo_epi64(_mm_cvtpd_epi32(p01), _mm_cvtpd_epi32(p23));
+    index = _mm_sub_epi32(index, _mm_and_si128(_mm_cmpgt_epi32(index, last), length));
+    alignas(16) int32_t at[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(at), index);
+    const __m128 samples = _mm_set_ps(buffer[at[3]], buffer[at[2]], buffer[at[1]], buffer[at[0]]);
+    const __m128 lo = _mm_cvtpd_ps(_mm_mul_pd(g, _mm_cvtps_pd(samples)));
+    const __m128 hi = _mm_cvtpd_ps(_mm_mul_pd(g, _mm_cvtps_pd(_mm_movehl_ps(samples, samples))));
+    const __m128 values = _mm_movelh_ps(lo, hi);
+    if (Accumulate) {
+      _mm_storeu_ps(outL + j, _mm_add_ps(_mm_loadu_ps(outL + j), values));
+      _mm_storeu_ps(outR + j, _mm_add_ps(_mm_loadu_ps(outR + j), values));
+    } else {
+      _mm_storeu_ps(outL + j, values);
+      _mm_storeu_ps(outR + j, values);
+    }
+    p01 = _mm_add_pd(p01, step);
+    p23 = _mm_add_pd(p23, step);
+  }
+  return j;
+}
+#endif
+
 // Frames j = 0..run-1 play round(start + j * increment), each sum exact.
 template <bool Accumulate>
 void playRun(const float* buffer, double start, double increment, double gain, float* outL, float* outR,
              int32_t run) {
   if (outL && outR) {
-    double offset = 0.0;
-    for (int32_t j = 0; j < run; ++j, offset += increment) {
+    int32_t first = 0;
+#ifdef VANTOREL_SSE2
+    // Frame by frame, outputs that overlap only in part see each frame's
+    // writes in turn; four at a time, only the same or separate ones do.
+    if (outL == outR || outL + run <= outR || outR + run <= outL)
+      first = playRunBy4<Accumulate>(buffer, start, increment, gain, outL, outR, run);
+#endif
+    double offset = static_cast<double>(first) * increment;
+    for (int32_t j = first; j < run; ++j, offset += increment) {
       // offset is j * increment, exact like every sum here, so adding it up
       // gives the same value as multiplying and needs no conversion.
       const float value = static_cast<float>(gain * buffer[wrapIndex(roundToEven(start + offset))]);

@@ -1,8 +1,9 @@
 // The shipped engine against the engine it replaced (ReferenceLooper.h), bit
 // for bit, over seeded random sessions: parameter changes between blocks,
 // notes, bends and controllers 1 and 7 inside blocks, blocks of 1 to 4096
-// frames, process and processReplacing, in place and out of place, loops
-// that wrap, shrink and grow, speeds down to the very small.
+// frames, process and processReplacing, in place, out of place and into one
+// output buffer, loops that wrap, shrink and grow, speeds down to the very
+// small.
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -99,6 +100,7 @@ void runSession(uint32_t seed, int blocks) {
 
     const int frames = drawFrames(d);
     const bool accumulate = d.chance(40), inPlace = d.chance(40);
+    const bool oneOutput = d.chance(10);  // a host that sums both channels into one buffer
     std::vector<float> data(4 * static_cast<size_t>(frames));
     for (float& s : data) s = drawSample(d);
     if (d.chance(20))  // the same on both inputs, the way a mono source arrives
@@ -109,6 +111,7 @@ void runSession(uint32_t seed, int blocks) {
       in[1] = v.data() + frames;
       out[0] = inPlace ? in[0] : v.data() + 2 * frames;
       out[1] = inPlace ? in[1] : v.data() + 3 * frames;
+      if (oneOutput) out[1] = out[0];
     };
     float *inA[2], *outA[2], *inB[2], *outB[2];
     channels(mine, inA, outA);
@@ -124,7 +127,8 @@ void runSession(uint32_t seed, int blocks) {
     for (size_t i = 0; i < mine.size(); ++i)
       ASSERT_EQ(bitsOf(mine[i]), bitsOf(theirs[i]))
           << "seed " << seed << " block " << block << " (" << frames << " frames, "
-          << (accumulate ? "process" : "processReplacing") << (inPlace ? ", in place" : "") << ") word " << i
+          << (accumulate ? "process" : "processReplacing") << (inPlace ? ", in place" : "")
+          << (oneOutput ? ", one output" : "") << ") word " << i
           << " buffSize " << ref.buffSize << " speed " << ref.readThroughSpeed;
   }
 }

@@ -30,6 +30,14 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 "$WINE" "$@" >"$tmp/out" 2>"$tmp/err"
 rc=$?
+# Now and then, with several programs starting at once, Wine gives up on one
+# before it runs: a failure with not one byte of output. Every program here
+# says something when it fails itself, so that one is started once more.
+if [ $rc -ne 0 ] && [ ! -s "$tmp/out" ] && [ ! -s "$tmp/err" ]; then
+  echo "wine-run: $1 ended with status $rc before any output; starting it again" >&2
+  "$WINE" "$@" >"$tmp/out" 2>"$tmp/err"
+  rc=$?
+fi
 cat "$tmp/out"
 cat "$tmp/err" >&2
 exit $rc

@@ -145,10 +145,11 @@ void denormalOutput(const Options& o, Report& report) {
   r.in.fill(0.0f);
   for (int b = 0; b < 344; ++b) {  // 4 s
     r.inst.process(r.in, r.out, 512);
-    const std::string denormal = firstDenormal(r.out, 512);
+    int frame = 0;
+    const std::string denormal = firstDenormal(r.out, 512, &frame);
     if (!denormal.empty()) {
       report.fail(format("processing: denormal output %.0f ms after the input fell silent, block %d, %s",
-                         b * 512 * 1000.0 / 44100.0, b, denormal.c_str()));
+                         (b * 512 + frame) * 1000.0 / 44100.0, b, denormal.c_str()));
       return;
     }
   }

@@ -111,11 +111,13 @@ std::string firstNonFinite(AudioBuffers& out, int frames) {
   return "";
 }
 
-std::string firstDenormal(AudioBuffers& out, int frames) {
+std::string firstDenormal(AudioBuffers& out, int frames, int* frame) {
   for (int c = 0; c < out.channels(); ++c)
     for (int i = 0; i < frames; ++i)
-      if (std::fpclassify(out.channel(c)[i]) == FP_SUBNORMAL)
+      if (std::fpclassify(out.channel(c)[i]) == FP_SUBNORMAL) {
+        if (frame) *frame = i;
         return format("channel %d sample %d (%g)", c, i, static_cast<double>(out.channel(c)[i]));
+      }
   return "";
 }
 

@@ -108,7 +108,7 @@ class AudioBuffers {
 // The first non-finite sample of the outputs as "channel C sample S (value)",
 // or empty when all are finite. Denormals likewise.
 std::string firstNonFinite(AudioBuffers& out, int frames);
-std::string firstDenormal(AudioBuffers& out, int frames);
+std::string firstDenormal(AudioBuffers& out, int frames, int* frame = nullptr);
 
 // A reproducible test signal: noise at about -12 dBFS from a seed.
 void fillNoise(AudioBuffers& in, int frames, std::mt19937& rng);

@@ -135,6 +135,18 @@ TEST(ValidateParts, GrowthCountsOnlyWhenItKeepsOnOverTheLastHalf) {
   EXPECT_FALSE(judgeGrowth(settles, 256).sustained) << "growth while warming up is not a leak";
 }
 
+TEST(ValidateParts, ChildLinesBelongToTheCheckAnnouncedBeforeThem) {
+  ChildOutput out;
+  const std::string lines = "P\tbefore any\nC\tmidi.long\r\nS\tstep\r\nF\tbad\r\nE\tdone\n";  // CR LF from Windows
+  out.feed(lines.data(), lines.size());
+  ASSERT_EQ(out.results.size(), 2u);
+  EXPECT_EQ(out.results[0].check, "");
+  EXPECT_EQ(out.results[1].check, "midi.long");
+  EXPECT_EQ(out.results[1].text, "bad");
+  EXPECT_EQ(out.lastStep, "step");
+  EXPECT_TRUE(out.finished);
+}
+
 TEST(ValidateParts, OnlyAndSkipTakeGroupAndCheckNames) {
   EXPECT_TRUE(selected("processing.in-place", "", ""));
   EXPECT_TRUE(selected("processing.in-place", "identity,processing", ""));

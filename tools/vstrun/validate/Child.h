@@ -32,8 +32,9 @@ struct ChildOutput {
     pending.append(data, n);
     size_t nl;
     while ((nl = pending.find('\n')) != std::string::npos) {
-      const std::string line = pending.substr(0, nl);
+      std::string line = pending.substr(0, nl);
       pending.erase(0, nl + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();  // a Windows child's text-mode output
       if (line.size() < 2 || line[1] != '\t') continue;
       const std::string text = line.substr(2);
       switch (line[0]) {

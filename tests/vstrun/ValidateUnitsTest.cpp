@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "validate/Checks.h"
 #include "validate/Child.h"
 #include "validate/Support.h"
 
@@ -118,6 +119,43 @@ TEST(ValidateParts, FloatStateAndOpcodeFacts) {
   EXPECT_STREQ(opcodeName(effProcessEvents), "effProcessEvents");
   EXPECT_STREQ(opcodeName(effEndSetProgram), "effEndSetProgram");
   EXPECT_STREQ(opcodeName(effStopProcess), "effStopProcess");
+}
+
+TEST(ValidateParts, GrowthCountsOnlyWhenItKeepsOnOverTheLastHalf) {
+  std::vector<long> leak, jump, settles;
+  for (long c = 0; c < 20; ++c) {
+    leak.push_back(40000 + 8192 * c);
+    jump.push_back(c < 15 ? 40000 : 90000);   // one big allocation, kept
+    settles.push_back(c < 10 ? 40000 + 8192 * c : 120000);
+  }
+  EXPECT_TRUE(judgeGrowth(leak, 256).sustained);
+  EXPECT_NEAR(judgeGrowth(leak, 256).perCycle, 8192, 1e-9);
+  EXPECT_FALSE(judgeGrowth(leak, 9000).sustained) << "below the bound";
+  EXPECT_FALSE(judgeGrowth(jump, 256).sustained) << "a single step is not a leak";
+  EXPECT_FALSE(judgeGrowth(settles, 256).sustained) << "growth while warming up is not a leak";
+}
+
+TEST(ValidateParts, ChildLinesBelongToTheCheckAnnouncedBeforeThem) {
+  ChildOutput out;
+  const std::string lines = "P\tbefore any\nC\tmidi.long\r\nS\tstep\r\nF\tbad\r\nE\tdone\n";  // CR LF from Windows
+  out.feed(lines.data(), lines.size());
+  ASSERT_EQ(out.results.size(), 2u);
+  EXPECT_EQ(out.results[0].check, "");
+  EXPECT_EQ(out.results[1].check, "midi.long");
+  EXPECT_EQ(out.results[1].text, "bad");
+  EXPECT_EQ(out.lastStep, "step");
+  EXPECT_TRUE(out.finished);
+}
+
+TEST(ValidateParts, OnlyAndSkipTakeGroupAndCheckNames) {
+  EXPECT_TRUE(selected("processing.in-place", "", ""));
+  EXPECT_TRUE(selected("processing.in-place", "identity,processing", ""));
+  EXPECT_TRUE(selected("processing.in-place", "processing.in-place", ""));
+  EXPECT_FALSE(selected("processing.in-place", "processing.in", "")) << "whole names only";
+  EXPECT_FALSE(selected("processing.in-place", "identity", ""));
+  EXPECT_FALSE(selected("processing.in-place", "processing", "processing.in-place"));
+  EXPECT_FALSE(selected("processing.in-place", "", "processing"));
+  EXPECT_EQ(groupOf("lifecycle.memory"), "lifecycle");
 }
 
 #ifndef _WIN32  // on Windows the child is vstrun itself, tested end to end

@@ -347,11 +347,15 @@ int main(int argc, char** argv) {
 
   validate::Arguments va;
   CLI::App* validateCmd = app.add_subcommand("validate", "Check MODULE against what real hosts do to plug-ins");
-  validateCmd->add_option("MODULE", va.options.module, "Plug-in module (.dll or .so)")->required();
+  bool listChecks = false;
+  CLI::Option* moduleOption = validateCmd->add_option("MODULE", va.options.module, "Plug-in module (.dll or .so)");
   validateCmd->add_option("--level", va.options.level, "Depth from 1 to 10 (default 5): fuzz steps, load cycles");
   CLI::Option* seedOption = validateCmd->add_option("--seed", va.options.seed, "Seed of every random choice");
-  validateCmd->add_option("--only", va.only, "Run only these groups (comma-separated)");
+  validateCmd->add_option("--only", va.options.only, "Run only these groups and checks (comma-separated)");
+  validateCmd->add_option("--skip", va.options.skip, "Leave out these groups and checks (comma-separated)");
   validateCmd->add_flag("--json", va.json, "Print one JSON object instead of text");
+  validateCmd->add_option("--junit", va.junit, "Also write a JUnit XML report, one test case per check");
+  validateCmd->add_flag("--list", listChecks, "List every check's name, level and description");
   validateCmd->add_option("--child", va.childGroup, "")->group("");  // one group, in a child process
 
   CLI11_PARSE(app, argc, argv);
@@ -364,6 +368,10 @@ int main(int argc, char** argv) {
     if (info->parsed()) status = runInfo(infoModule, infoJson);
     else if (render->parsed()) status = runRender(r);
     else if (editor->parsed()) status = runEditorCommand(ed);
+    else if (validateCmd->parsed() && listChecks)
+      validate::listChecks(gOut);
+    else if (validateCmd->parsed() && moduleOption->count() == 0)
+      throw std::runtime_error("validate: MODULE is required");
     else if (validateCmd->parsed())
       status = va.childGroup.empty() ? validate::run(va, gOut) : validate::runChild(va, gOut);
   } catch (const std::exception& e) {

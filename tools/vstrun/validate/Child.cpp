@@ -33,9 +33,9 @@ uint64_t groupSeed(uint64_t seed, const std::string& name) {
 }  // namespace
 
 void runGroupHere(const Group& g, const Options& o, std::FILE* out) {
-  Report report(out);
   Options mine = o;
   mine.seed = groupSeed(o.seed, g.name);
+  Report report(out, mine);
   try {
     g.run(mine, report);
   } catch (const std::exception& e) {
@@ -70,7 +70,9 @@ Ending runChildProcess(const Group& g, const Options& o, int limitSeconds, Child
   wchar_t exe[MAX_PATH];
   GetModuleFileNameW(nullptr, exe, MAX_PATH);
   const std::wstring cmd = quoted(exe) + L" validate " + quoted(widen(o.module)) + L" --child " + widen(g.name) +
-                           L" --level " + std::to_wstring(o.level) + L" --seed " + std::to_wstring(o.seed);
+                           L" --level " + std::to_wstring(o.level) + L" --seed " + std::to_wstring(o.seed) +
+                           (o.only.empty() ? L"" : L" --only " + quoted(widen(o.only))) +
+                           (o.skip.empty() ? L"" : L" --skip " + quoted(widen(o.skip)));
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
   HANDLE readEnd = nullptr, writeEnd = nullptr;
   if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) throw std::runtime_error("cannot create a pipe");

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,11 +17,13 @@ namespace validate {
 struct Result {
   char kind;  // 'P', 'W', 'F'
   std::string text;
+  std::string check;  // the check it belongs to; empty for the group as a whole
 };
 
-// What a child said, line by line; remembers the last step.
+// What a child said, line by line; remembers the last step and check.
 struct ChildOutput {
-  std::string pending, lastStep;
+  std::string pending, lastStep, lastCheck;
+  std::set<std::string> checksStarted;
   bool finished = false;
   std::vector<Result> results;
   std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
@@ -29,16 +32,21 @@ struct ChildOutput {
     pending.append(data, n);
     size_t nl;
     while ((nl = pending.find('\n')) != std::string::npos) {
-      const std::string line = pending.substr(0, nl);
+      std::string line = pending.substr(0, nl);
       pending.erase(0, nl + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();  // a Windows child's text-mode output
       if (line.size() < 2 || line[1] != '\t') continue;
       const std::string text = line.substr(2);
       switch (line[0]) {
         case 'S': lastStep = text; break;
+        case 'C':
+          lastCheck = text;
+          checksStarted.insert(text);
+          break;
         case 'E': finished = true; break;
         case 'P':
         case 'W':
-        case 'F': results.push_back({line[0], text}); break;
+        case 'F': results.push_back({line[0], text, lastCheck}); break;
         default: break;
       }
     }

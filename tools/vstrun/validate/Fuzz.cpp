@@ -17,6 +17,7 @@
 // buffer of random size with guard bytes that must stay untouched.
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -29,9 +30,12 @@ namespace {
 bool isTextRequest(VstInt32 op) { return conventionalTextLength(op) > 0; }
 
 bool neverSent(VstInt32 op) {
-  static const std::set<VstInt32> never = {effClose, effEditOpen, effEditClose, effOfflineNotify, effOfflinePrepare, effOfflineRun,
-                                           effProcessVarIo, effSetSpeakerArrangement, effGetParameterProperties,
-                                           effVendorSpecific, 62, 63, 64, 66, 69, 75, 76};
+  static const std::set<VstInt32> never = {
+      effClose,           effEditOpen,           effEditClose,          effOfflineNotify,
+      effOfflinePrepare,  effOfflineRun,         effProcessVarIo,       effSetSpeakerArrangement,
+      effGetParameterProperties, effVendorSpecific, effGetMidiProgramName, effGetCurrentMidiProgram,
+      effGetMidiProgramCategory, effGetMidiKeyName, effGetSpeakerArrangement, effBeginLoadBank,
+      effBeginLoadProgram};
   return never.count(op) != 0;
 }
 
@@ -41,165 +45,224 @@ std::string randomText(std::mt19937& rng, size_t maxLength) {
   return s;
 }
 
-}  // namespace
+// One dispatcher call with what its pointer points at.
+struct Call {
+  VstInt32 op = 0, index = 0;
+  VstIntPtr value = 0;
+  float opt = 0.0f;
+  void* ptr = nullptr;
+  std::unique_ptr<GuardedBuffer> buf;
+  std::string ptrText = "null";
+  ERect* rect = nullptr;
+  ERect area{0, 0, 100, 100};
+  void* chunkAddress = nullptr;
+  std::string text;
+  EventList events;
+  std::string describe() const {
+    return format("%s (%d) index %d value %lld ptr %s opt %g", opcodeName(op), op, index, static_cast<long long>(value),
+                  ptrText.c_str(), static_cast<double>(opt));
+  }
+};
 
-void checkFuzz(const Options& o, Report& report) {
-  std::mt19937 rng(static_cast<unsigned>(o.seed));
-  Instance inst(o.module);
-  AEffect* e = inst.effect();
-  const int steps = 2000 * o.level;
-  const VstInt32 blockSizes[] = {32, 64, 256, 512, 1024, 4096};
-  const float rates[] = {22050.0f, 44100.0f, 48000.0f, 96000.0f, 192000.0f};
-  VstInt32 block = 512;
-  inst.plugin->start(44100.0, block);
-  bool on = true;
-  std::vector<char> chunk;
-  AudioBuffers in(e->numInputs, 4096), out(e->numOutputs, 4096);
-  static const char* const canDos[] = {"receiveVstEvents", "receiveVstMidiEvent", "sendVstEvents", "bypass", "offline",
-                                       "midiProgramNames", "x"};
-  long calls = 0, blocks = 0;
+class Fuzzer {
+ public:
+  Fuzzer(const Options& o, Report& report)
+      : report_(report), rng_(report.rng()), inst_(o.module), e_(inst_.effect()), in_(e_->numInputs, 4096),
+        out_(e_->numOutputs, 4096) {
+    inst_.plugin->start(44100.0, block_);
+  }
 
-  for (int step = 0; step < steps; ++step) {
-    const unsigned roll = rng() % 100;
-    if (roll < 15) {
-      if (!on) {  // as a host does: resume before processing
-        report.step(format("step %d: effMainsChanged 1", step));
-        inst.dispatch(effMainsChanged, 0, 1);
-        on = true;
-      }
-      const int n = 1 + static_cast<int>(rng() % static_cast<unsigned>(block));
-      fillNoise(in, n, rng);
-      const bool acc = e->process && (rng() % 4 == 0);
-      report.step(format("step %d: %s of %d frames", step, acc ? "process" : "processReplacing", n));
-      inst.process(in, out, n, acc);
-      ++blocks;
-      const std::string nf = firstNonFinite(out, n);
-      if (!nf.empty()) {
-        report.fail(format("fuzz: step %d: non-finite output at %s", step, nf.c_str()));
-        return;
-      }
-      if (out.overrunChannel() >= 0) {
-        report.fail(format("fuzz: step %d: wrote past a block of %d frames", step, n));
-        return;
-      }
-      continue;
+  // False after a FAIL.
+  bool step(int step) {
+    step_ = step;
+    const unsigned roll = rng_() % 100;
+    if (roll < 15) return processBlock();
+    if (roll < 20 && e_->numParams > 0) {
+      setParameter();
+      return true;
     }
-    if (roll < 20 && e->numParams > 0) {
-      const VstInt32 i = static_cast<VstInt32>(rng() % static_cast<unsigned>(e->numParams));
-      const float v = static_cast<float>(rng() % 1001) / 1000.0f;
-      report.step(format("step %d: setParameter(%d, %g)", step, i, static_cast<double>(v)));
-      e->setParameter(e, i, v);
-      continue;
+    return dispatch();
+  }
+  long calls() const { return calls_; }
+  long blocks() const { return blocks_; }
+
+ private:
+  void mains(bool on) {
+    if (on_ == on) return;
+    report_.step(format("step %d: effMainsChanged %d", step_, on ? 1 : 0));
+    inst_.dispatch(effMainsChanged, 0, on ? 1 : 0);
+    on_ = on;
+  }
+
+  bool processBlock() {
+    mains(true);  // as a host does: resume before processing
+    const int n = 1 + static_cast<int>(rng_() % static_cast<unsigned>(block_));
+    fillNoise(in_, n, rng_);
+    const bool acc = e_->process && (rng_() % 4 == 0);
+    report_.step(format("step %d: %s of %d frames", step_, acc ? "process" : "processReplacing", n));
+    inst_.process(in_, out_, n, acc);
+    ++blocks_;
+    const std::string nf = firstNonFinite(out_, n);
+    if (!nf.empty()) {
+      report_.fail(format("fuzz: step %d: non-finite output at %s", step_, nf.c_str()));
+      return false;
     }
+    if (out_.overrunChannel() >= 0) {
+      report_.fail(format("fuzz: step %d: wrote past a block of %d frames", step_, n));
+      return false;
+    }
+    return true;
+  }
 
-    VstInt32 op = static_cast<VstInt32>(rng() % 80);
-    if (rng() % 20 == 0) op = static_cast<VstInt32>(rng() % 2 ? 80 + rng() % 1000 : -static_cast<int>(rng() % 1000) - 1);
-    if (neverSent(op)) continue;
-    VstInt32 index = static_cast<VstInt32>(rng() % 8);
-    if (rng() % 5 == 0) index = static_cast<VstInt32>(rng());
-    VstIntPtr value = static_cast<VstIntPtr>(rng() % 4);
-    if (rng() % 5 == 0) value = static_cast<VstIntPtr>(static_cast<VstInt32>(rng()));
-    float opt = static_cast<float>(rng() % 1000) / 1000.0f;
-    void* ptr = nullptr;
-    std::unique_ptr<GuardedBuffer> buf;
-    std::string ptrText = "null";
-    ERect* rect = nullptr;
-    void* chunkAddress = nullptr;
-    std::string text;
-    EventList events;
+  void setParameter() {
+    const VstInt32 i = static_cast<VstInt32>(rng_() % static_cast<unsigned>(e_->numParams));
+    const float v = static_cast<float>(rng_() % 1001) / 1000.0f;
+    report_.step(format("step %d: setParameter(%d, %g)", step_, i, static_cast<double>(v)));
+    e_->setParameter(e_, i, v);
+  }
 
-    switch (op) {
+  VstInt32 randomOpcode() {
+    if (rng_() % 20 != 0) return static_cast<VstInt32>(rng_() % kFirstUndefinedOpcode);
+    return static_cast<VstInt32>(rng_() % 2 ? kFirstUndefinedOpcode + static_cast<int>(rng_() % 1000)
+                                            : -static_cast<int>(rng_() % 1000) - 1);
+  }
+
+  // The pointer and the values the opcode gets; false when it is not sent.
+  bool prepare(Call& c) {
+    static const VstInt32 blockSizes[] = {32, 64, 256, 512, 1024, 4096};
+    static const float rates[] = {22050.0f, 44100.0f, 48000.0f, 96000.0f, 192000.0f};
+    static const char* const canDos[] = {"receiveVstEvents", "receiveVstMidiEvent", "sendVstEvents", "bypass",
+                                         "offline", "midiProgramNames", "x"};
+    switch (c.op) {
       case effSetSampleRate:
       case effSetBlockSize:
       case effSetBlockSizeAndSampleRate:
-        if (on) {
-          report.step(format("step %d: effMainsChanged 0", step));
-          inst.dispatch(effMainsChanged, 0, 0);
-          on = false;
-        }
-        block = blockSizes[rng() % 6];
-        value = block;
-        opt = rates[rng() % 5];
-        break;
+        mains(false);  // as hosts do: only while suspended
+        block_ = blockSizes[rng_() % 6];
+        c.value = block_;
+        c.opt = rates[rng_() % 5];
+        return true;
       case effMainsChanged:
-        value = rng() % 2;
-        on = value != 0;
-        break;
+        c.value = rng_() % 2;
+        on_ = c.value != 0;
+        return true;
       case effEditGetRect:
-        ptr = &rect;
-        ptrText = "ERect**";
-        break;
+        c.ptr = &c.rect;
+        c.ptrText = "ERect**";
+        return true;
       case effEditDraw:
-        static ERect area;
-        area = ERect{0, 0, 100, 100};
-        ptr = &area;
-        ptrText = "ERect";
-        break;
+        c.ptr = &c.area;
+        c.ptrText = "ERect";
+        return true;
       case effGetChunk:
-        ptr = &chunkAddress;
-        ptrText = "void**";
-        break;
+        c.ptr = &c.chunkAddress;
+        c.ptrText = "void**";
+        return true;
       case effSetChunk:
-        if (chunk.empty()) continue;
-        ptr = chunk.data();
-        value = static_cast<VstIntPtr>(chunk.size());
-        ptrText = format("its own chunk of %zu bytes", chunk.size());
-        break;
+        if (chunk_.empty()) return false;
+        c.ptr = chunk_.data();
+        c.value = static_cast<VstIntPtr>(chunk_.size());
+        c.ptrText = format("its own chunk of %zu bytes", chunk_.size());
+        return true;
       case effProcessEvents:
-        for (int i = static_cast<int>(rng() % 16); i > 0; --i)
-          events.addMidi(static_cast<int>(rng() % static_cast<unsigned>(block)), static_cast<unsigned char>(0x80 + rng() % 0x70),
-                         static_cast<unsigned char>(rng() % 128), static_cast<unsigned char>(rng() % 128));
-        ptr = events.events();
-        ptrText = format("%zu MIDI events", events.size());
-        break;
+        for (int i = static_cast<int>(rng_() % 16); i > 0; --i)
+          c.events.addMidi(static_cast<int>(rng_() % static_cast<unsigned>(block_)),
+                           static_cast<unsigned char>(0x80 + rng_() % 0x70), static_cast<unsigned char>(rng_() % 128),
+                           static_cast<unsigned char>(rng_() % 128));
+        c.ptr = c.events.events();
+        c.ptrText = format("%zu MIDI events", c.events.size());
+        return true;
       case effGetInputProperties:
       case effGetOutputProperties:
-        buf.reset(new GuardedBuffer(sizeof(VstPinProperties)));
-        ptr = buf->data();
-        ptrText = "pin record";
-        break;
+        c.buf.reset(new GuardedBuffer(sizeof(VstPinProperties)));
+        c.ptr = c.buf->data();
+        c.ptrText = "pin record";
+        return true;
       case effSetProgramName:
       case effCanDo:
       case effString2Parameter:
-        text = op == effCanDo ? canDos[rng() % 7] : randomText(rng, op == effSetProgramName ? 24 : 40);
-        ptr = &text[0];
-        ptrText = "\"" + text + "\"";
-        break;
+        c.text = c.op == effCanDo ? canDos[rng_() % 7] : randomText(rng_, c.op == effSetProgramName ? 24 : 40);
+        c.ptr = &c.text[0];
+        c.ptrText = "\"" + c.text + "\"";
+        return true;
       case effStartProcess:
       case effStopProcess:
-        break;
+        return true;
       default:
-        if (isTextRequest(op)) {
-          buf.reset(new GuardedBuffer(256));
-          ptrText = "text buffer of 256 bytes";
-        } else if (rng() % 2) {
-          buf.reset(new GuardedBuffer(1 + rng() % 512));
-          ptrText = format("zeroed buffer of %zu bytes", buf->size());
+        if (isTextRequest(c.op)) {
+          c.buf.reset(new GuardedBuffer(256));
+          c.ptrText = "text buffer of 256 bytes";
+        } else if (rng_() % 2) {
+          c.buf.reset(new GuardedBuffer(1 + rng_() % 512));
+          c.ptrText = format("zeroed buffer of %zu bytes", c.buf->size());
         }
-        if (buf) ptr = buf->data();
+        if (c.buf) c.ptr = c.buf->data();
+        return true;
     }
-    const std::string call = format("%s (%d) index %d value %lld ptr %s opt %g", opcodeName(op), op, index,
-                                    static_cast<long long>(value), ptrText.c_str(), static_cast<double>(opt));
-    report.step(format("step %d: %s", step, call.c_str()));
-    const VstIntPtr result = inst.dispatch(op, index, value, ptr, opt);
-    ++calls;
-    if (buf && (buf->overrun() || buf->underrun())) {
-      report.fail(format("fuzz: step %d: %s wrote %zu bytes past the buffer", step, call.c_str(), buf->overrun()));
-      return;
+  }
+
+  bool dispatch() {
+    Call c;
+    c.op = randomOpcode();
+    if (neverSent(c.op)) return true;
+    c.index = static_cast<VstInt32>(rng_() % 8);
+    if (rng_() % 5 == 0) c.index = static_cast<VstInt32>(rng_());
+    c.value = static_cast<VstIntPtr>(rng_() % 4);
+    if (rng_() % 5 == 0) c.value = static_cast<VstIntPtr>(static_cast<VstInt32>(rng_()));
+    c.opt = static_cast<float>(rng_() % 1000) / 1000.0f;
+    if (!prepare(c)) return true;
+    const std::string call = c.describe();
+    report_.step(format("step %d: %s", step_, call.c_str()));
+    const VstIntPtr result = inst_.dispatch(c.op, c.index, c.value, c.ptr, c.opt);
+    ++calls_;
+    if (c.buf && (c.buf->overrun() || c.buf->underrun())) {
+      report_.fail(format("fuzz: step %d: %s wrote %zu bytes past the buffer", step_, call.c_str(), c.buf->overrun()));
+      return false;
     }
-    if (op == effGetChunk && result > 0 && chunkAddress && result < (1 << 24)) {
-      report.step(format("step %d: reading the chunk of %lld bytes at the address effGetChunk gave", step,
-                         static_cast<long long>(result)));
-      const char* c = static_cast<const char*>(chunkAddress);
-      chunk.assign(c, c + result);
+    readAnswer(c, result);
+    return true;
+  }
+
+  // What a host does with the records some calls give back.
+  void readAnswer(const Call& c, VstIntPtr result) {
+    if (c.op == effGetChunk && result > 0 && c.chunkAddress && result < (1 << 24)) {
+      report_.step(format("step %d: reading the chunk of %lld bytes at the address effGetChunk gave", step_,
+                          static_cast<long long>(result)));
+      const char* bytes = static_cast<const char*>(c.chunkAddress);
+      chunk_.assign(bytes, bytes + result);
     }
-    if (op == effEditGetRect && rect) {
-      report.step(format("step %d: reading the ERect effEditGetRect gave", step));
-      volatile int16_t probe = rect->right;
+    if (c.op == effEditGetRect && c.rect) {
+      report_.step(format("step %d: reading the ERect effEditGetRect gave", step_));
+      volatile int16_t probe = c.rect->right;
       (void)probe;
     }
   }
-  report.pass(format("fuzz: %d steps (%ld dispatcher calls, %ld blocks) without a fault", steps, calls, blocks));
+
+  Report& report_;
+  std::mt19937 rng_;
+  Instance inst_;
+  AEffect* e_;
+  AudioBuffers in_, out_;
+  VstInt32 block_ = 512;
+  bool on_ = true;
+  std::vector<char> chunk_;
+  int step_ = 0;
+  long calls_ = 0, blocks_ = 0;
+};
+
+void fuzz(const Options& o, Report& report) {
+  Fuzzer fuzzer(o, report);
+  const int steps = 2000 * o.level;
+  for (int step = 0; step < steps; ++step)
+    if (!fuzzer.step(step)) return;
+  report.pass(format("fuzz: %d steps (%ld dispatcher calls, %ld blocks) without a fault", steps, fuzzer.calls(),
+                     fuzzer.blocks()));
+}
+
+}  // namespace
+
+void checkFuzz(const Options& o, Report& report) {
+  report.check("fuzz.dispatcher", [&] { fuzz(o, report); });
 }
 
 }  // namespace validate

@@ -79,42 +79,56 @@ void askPin(Instance& inst, Report& report, VstInt32 op, VstInt32 index, int* an
 
 }  // namespace
 
-void checkIdentity(const Options& o, Report& report) {
-  report.step("loading the first instance");
-  Instance a(o.module);
+namespace {
+
+void checkRecord(const AEffect* e, Report& report) {
+  report.check("identity.magic", [&] {
+    if (e->magic == kVstMagic) report.pass("identity: magic is VstP");
+    else report.fail(format("identity: magic is 0x%08X, not VstP", static_cast<unsigned>(e->magic)));
+  });
+  report.check("identity.counts", [&] {
+    const bool countsOk = e->numInputs >= 0 && e->numOutputs >= 0 && e->numParams >= 0 && e->numPrograms >= 0;
+    const std::string counts = format("%d inputs, %d outputs, %d parameters, %d programs", e->numInputs,
+                                      e->numOutputs, e->numParams, e->numPrograms);
+    if (!countsOk) report.fail("identity: negative count: " + counts);
+    else if (e->numInputs > 64 || e->numOutputs > 64) report.warn("identity: unusually many pins: " + counts);
+    else report.pass("identity: counts " + counts);
+  });
+  report.check("identity.entries", [&] {
+    if (!e->dispatcher || !e->setParameter || !e->getParameter)
+      report.fail("identity: an entry function (dispatcher, setParameter or getParameter) is null");
+    else report.pass("identity: dispatcher, setParameter and getParameter are set");
+  });
+  report.check("identity.replacing", [&] {
+    if ((e->flags & effFlagsCanReplacing) && !e->processReplacing)
+      report.fail("identity: flag CanReplacing is set but processReplacing is null");
+    else if (!(e->flags & effFlagsCanReplacing))
+      report.warn("identity: flag CanReplacing is not set; hosts of today call only processReplacing");
+    else report.pass("identity: CanReplacing with a processReplacing entry");
+    if (!e->process) report.warn("identity: process (accumulating) is null; older hosts call it");
+  });
+  report.check("identity.flags", [&] {
+    if (e->flags & ~kKnownFlags)
+      report.warn(format("identity: unknown flag bits 0x%X", static_cast<unsigned>(e->flags & ~kKnownFlags)));
+    else report.pass("identity: flags " + format("%d", e->flags) + " (" + vsthost::flagNames(e->flags) + ")");
+  });
+  report.check("identity.io-ratio", [&] {
+    VstInt32 ratioBits = 0;
+    std::memcpy(&ratioBits, &e->ioRatio, sizeof ratioBits);
+    float ratioFloat = 0.0f;
+    std::memcpy(&ratioFloat, &e->ioRatio, sizeof ratioFloat);
+    if (ratioBits == 0 || ratioBits == 1 || ratioFloat == 1.0f)
+      report.pass(format("identity: ioRatio bits 0x%08X", ratioBits));
+    else report.warn(format("identity: ioRatio bits 0x%08X are neither 1 nor 1.0", static_cast<unsigned>(ratioBits)));
+  });
+  report.check("identity.unique-id", [&] {
+    if (e->uniqueID == 0) report.warn("identity: unique id is 0; hosts tell plug-ins apart by it");
+    else report.pass("identity: unique id " + vsthost::fourCharText(e->uniqueID));
+  });
+}
+
+void checkSecondInstance(Instance& a, Report& report) {
   AEffect* e = a.effect();
-  if (e->magic == kVstMagic) report.pass("identity: magic is VstP");
-  else report.fail(format("identity: magic is 0x%08X, not VstP", static_cast<unsigned>(e->magic)));
-
-  const bool countsOk = e->numInputs >= 0 && e->numOutputs >= 0 && e->numParams >= 0 && e->numPrograms >= 0;
-  const std::string counts = format("%d inputs, %d outputs, %d parameters, %d programs", e->numInputs, e->numOutputs,
-                                    e->numParams, e->numPrograms);
-  if (!countsOk) report.fail("identity: negative count: " + counts);
-  else if (e->numInputs > 64 || e->numOutputs > 64) report.warn("identity: unusually many pins: " + counts);
-  else report.pass("identity: counts " + counts);
-
-  if (!e->dispatcher || !e->setParameter || !e->getParameter)
-    report.fail("identity: an entry function (dispatcher, setParameter or getParameter) is null");
-  else report.pass("identity: dispatcher, setParameter and getParameter are set");
-  if ((e->flags & effFlagsCanReplacing) && !e->processReplacing)
-    report.fail("identity: flag CanReplacing is set but processReplacing is null");
-  else if (!(e->flags & effFlagsCanReplacing))
-    report.warn("identity: flag CanReplacing is not set; hosts of today call only processReplacing");
-  else report.pass("identity: CanReplacing with a processReplacing entry");
-  if (!e->process) report.warn("identity: process (accumulating) is null; older hosts call it");
-  if (e->flags & ~kKnownFlags)
-    report.warn(format("identity: unknown flag bits 0x%X", static_cast<unsigned>(e->flags & ~kKnownFlags)));
-  else report.pass("identity: flags " + format("%d", e->flags) + " (" + vsthost::flagNames(e->flags) + ")");
-
-  VstInt32 ratioBits = 0;
-  std::memcpy(&ratioBits, &e->ioRatio, sizeof ratioBits);
-  float ratioFloat = 0.0f;
-  std::memcpy(&ratioFloat, &e->ioRatio, sizeof ratioFloat);
-  if (ratioBits == 0 || ratioBits == 1 || ratioFloat == 1.0f) report.pass(format("identity: ioRatio bits 0x%08X", ratioBits));
-  else report.warn(format("identity: ioRatio bits 0x%08X are neither 1 nor 1.0", static_cast<unsigned>(ratioBits)));
-  if (e->uniqueID == 0) report.warn("identity: unique id is 0; hosts tell plug-ins apart by it");
-  else report.pass("identity: unique id " + vsthost::fourCharText(e->uniqueID));
-
   report.step("loading a second instance from the same entry");
   vsthost::Host hostB;
   hostB.beginLoading();
@@ -149,76 +163,101 @@ void checkIdentity(const Options& o, Report& report) {
   report.pass("identity: the first instance processes after the second is closed");
 }
 
+}  // namespace
+
+void checkIdentity(const Options& o, Report& report) {
+  report.step("loading the first instance");
+  Instance a(o.module);
+  checkRecord(a.effect(), report);
+  report.check("identity.instances", [&] { checkSecondInstance(a, report); });
+}
+
 void checkTexts(const Options& o, Report& report) {
   Instance inst(o.module);
   AEffect* e = inst.effect();
-  std::map<VstInt32, TextTally> tally;
-  for (VstInt32 op : std::initializer_list<VstInt32>{effGetEffectName, effGetVendorString, effGetProductString, effGetProgramName})
-    askText("texts", inst, report, tally, op, 0);
-  for (int i = 0; i < capped(e->numParams); ++i)
-    for (VstInt32 op : {effGetParamName, effGetParamLabel, effGetParamDisplay}) askText("texts", inst, report, tally, op, i);
-  for (int i = 0; i < capped(e->numPrograms); ++i) askText("texts", inst, report, tally, effGetProgramNameIndexed, i);
-  reportTally(report, "texts", tally);
-  int answered = 0, asked = 0;
-  for (int i = 0; i < capped(e->numInputs); ++i, ++asked) askPin(inst, report, effGetInputProperties, i, &answered);
-  for (int i = 0; i < capped(e->numOutputs); ++i, ++asked) askPin(inst, report, effGetOutputProperties, i, &answered);
-  report.pass(format("texts: %d pin records asked, %d described, none overrun", asked, answered));
+  report.check("texts.strings", [&] {
+    std::map<VstInt32, TextTally> tally;
+    for (VstInt32 op : std::initializer_list<VstInt32>{effGetEffectName, effGetVendorString, effGetProductString,
+                                                      effGetProgramName})
+      askText("texts", inst, report, tally, op, 0);
+    for (int i = 0; i < capped(e->numParams); ++i)
+      for (VstInt32 op : std::initializer_list<VstInt32>{effGetParamName, effGetParamLabel, effGetParamDisplay})
+        askText("texts", inst, report, tally, op, i);
+    for (int i = 0; i < capped(e->numPrograms); ++i) askText("texts", inst, report, tally, effGetProgramNameIndexed, i);
+    reportTally(report, "texts", tally);
+  });
+  report.check("texts.pins", [&] {
+    int answered = 0, asked = 0;
+    for (int i = 0; i < capped(e->numInputs); ++i, ++asked) askPin(inst, report, effGetInputProperties, i, &answered);
+    for (int i = 0; i < capped(e->numOutputs); ++i, ++asked) askPin(inst, report, effGetOutputProperties, i, &answered);
+    report.pass(format("texts: %d pin records asked, %d described, none overrun", asked, answered));
+  });
 }
 
-void checkParameters(const Options& o, Report& report) {
-  Instance inst(o.module);
+namespace {
+
+// A host keeps and automates values within 0..1 and does arithmetic on
+// them: outside the range is a broken convention, not finite is a fault.
+void sweepParameters(Instance& inst, Report& report) {
   AEffect* e = inst.effect();
   const int n = capped(e->numParams);
-  int bad = 0;
+  int outside = 0, nonFinite = 0;
   std::map<VstInt32, TextTally> tally;
+  auto readBack = [&](int i, float v) {
+    const float got = e->getParameter(e, i);
+    const std::string seen = format("parameters: getParameter(%d) gives %g after setParameter(%d, %g)", i,
+                                    static_cast<double>(got), i, static_cast<double>(v));
+    if (!std::isfinite(got)) {
+      if (nonFinite++ == 0) report.fail(seen);
+    } else if (v >= 0.0f && v <= 1.0f && (got < 0.0f || got > 1.0f) && outside++ == 0) {
+      report.warn(seen);
+    }
+    askText("parameters", inst, report, tally, effGetParamDisplay, i);
+  };
   for (int i = 0; i < n; ++i) {
     const float original = e->getParameter(e, i);
-    for (float v : {0.0f, 0.5f, 1.0f}) {
+    for (float v : {0.0f, 0.5f, 1.0f, -0.5f, 1.5f}) {
       report.step(format("setParameter(%d, %g)", i, static_cast<double>(v)));
       e->setParameter(e, i, v);
-      const float got = e->getParameter(e, i);
-      if (!(got >= 0.0f && got <= 1.0f) && bad++ == 0)
-        report.fail(format("parameters: getParameter(%d) gives %g after setParameter(%d, %g)", i,
-                           static_cast<double>(got), i, static_cast<double>(v)));
-      askText("parameters", inst, report, tally, effGetParamDisplay, i);
-    }
-    for (float v : {-0.5f, 1.5f}) {
-      report.step(format("setParameter(%d, %g) (out of range)", i, static_cast<double>(v)));
-      e->setParameter(e, i, v);
-      const float got = e->getParameter(e, i);
-      if (!std::isfinite(got) && bad++ == 0)
-        report.fail(format("parameters: getParameter(%d) gives %g after setParameter(%d, %g)", i,
-                           static_cast<double>(got), i, static_cast<double>(v)));
-      askText("parameters", inst, report, tally, effGetParamDisplay, i);
+      readBack(i, v);
     }
     e->setParameter(e, i, original);
   }
-  if (!bad) report.pass(format("parameters: %d parameters at 0, 0.5, 1 (and -0.5, 1.5) read back within 0..1", n));
+  reportTally(report, "parameters", tally);
+  if (!outside && !nonFinite)
+    report.pass(format("parameters: %d parameters at 0, 0.5, 1 (and -0.5, 1.5) read back within 0..1", n));
+}
+
+void badParameterIndices(Instance& inst, Report& report) {
+  AEffect* e = inst.effect();
+  std::map<VstInt32, TextTally> tally;
   for (VstInt32 i : {e->numParams, e->numParams + 1, e->numParams + 1000, -1, -1000}) {
     report.step(format("out-of-range parameter index %d", i));
     e->setParameter(e, i, 0.5f);
-    const float got = e->getParameter(e, i);
-    (void)got;
-    for (VstInt32 op : std::initializer_list<VstInt32>{effGetParamName, effGetParamLabel, effGetParamDisplay, effCanBeAutomated}) {
-      if (op == effCanBeAutomated) inst.dispatch(op, i);
-      else askText("parameters", inst, report, tally, op, i);
-    }
+    (void)e->getParameter(e, i);
+    inst.dispatch(effCanBeAutomated, i);
+    for (VstInt32 op : std::initializer_list<VstInt32>{effGetParamName, effGetParamLabel, effGetParamDisplay})
+      askText("parameters", inst, report, tally, op, i);
   }
   reportTally(report, "parameters", tally);
   report.pass("parameters: out-of-range indices (-1000, -1, count, count+1, count+1000) were harmless");
+}
+
+// One block after a group's changes; a FAIL when the output is not finite.
+void finiteAfterwards(Instance& inst, Report& report, const char* group, const char* after) {
+  AEffect* e = inst.effect();
   inst.plugin->start(44100.0, 64);
   AudioBuffers in(e->numInputs, 64), out(e->numOutputs, 64);
   in.fill(0.1f);
   inst.process(in, out, 64);
   const std::string nf = firstNonFinite(out, 64);
-  if (!nf.empty()) report.fail("parameters: non-finite output after the parameter sweep at " + nf);
+  if (!nf.empty()) report.fail(format("%s: non-finite output after %s at %s", group, after, nf.c_str()));
+  else report.pass(format("%s: finite output after %s", group, after));
 }
 
-void checkPrograms(const Options& o, Report& report) {
-  Instance inst(o.module);
-  AEffect* e = inst.effect();
+void switchPrograms(Instance& inst, Report& report) {
   std::map<VstInt32, TextTally> tally;
-  const int n = capped(e->numPrograms);
+  const int n = capped(inst.effect()->numPrograms);
   int mismatched = 0;
   for (int i = 0; i < n; ++i) {
     report.step(format("effSetProgram %d", i));
@@ -230,7 +269,13 @@ void checkPrograms(const Options& o, Report& report) {
       report.warn(format("programs: effGetProgram answers %lld after effSetProgram %d", static_cast<long long>(now), i));
     askText("programs", inst, report, tally, effGetProgramName, i);
   }
+  reportTally(report, "programs", tally);
   if (n > 0 && !mismatched) report.pass(format("programs: switched through %d programs, effGetProgram follows", n));
+}
+
+void badProgramNumbers(Instance& inst, Report& report) {
+  AEffect* e = inst.effect();
+  std::map<VstInt32, TextTally> tally;
   const VstIntPtr before = inst.dispatch(effGetProgram);
   for (VstIntPtr p : {static_cast<VstIntPtr>(e->numPrograms), static_cast<VstIntPtr>(e->numPrograms) + 1000,
                       static_cast<VstIntPtr>(-1), static_cast<VstIntPtr>(0x7fffffff)}) {
@@ -239,24 +284,42 @@ void checkPrograms(const Options& o, Report& report) {
     askText("programs", inst, report, tally, effGetProgramName, 0);
     askText("programs", inst, report, tally, effGetProgramNameIndexed, static_cast<VstInt32>(p));
   }
+  reportTally(report, "programs", tally);
   const VstIntPtr after = inst.dispatch(effGetProgram);
   if (after != before && (after < 0 || after >= e->numPrograms))
     report.warn(format("programs: an out-of-range effSetProgram left the current program at %lld",
                        static_cast<long long>(after)));
   else report.pass("programs: out-of-range program numbers were harmless");
-  if (n > 0) {
-    char name[25] = "vstrun validate program";  // 23 characters, within the convention
-    report.step("effSetProgramName");
-    inst.dispatch(effSetProgram, 0, 0);
-    inst.dispatch(effSetProgramName, 0, 0, name);
-    askText("programs", inst, report, tally, effGetProgramName, 0);
-  }
+}
+
+void renameProgram(Instance& inst, Report& report) {
+  if (inst.effect()->numPrograms <= 0) return;
+  std::map<VstInt32, TextTally> tally;
+  char name[25] = "vstrun validate program";  // 23 characters, within the convention
+  report.step("effSetProgramName");
+  inst.dispatch(effSetProgram, 0, 0);
+  inst.dispatch(effSetProgramName, 0, 0, name);
+  askText("programs", inst, report, tally, effGetProgramName, 0);
   reportTally(report, "programs", tally);
-  inst.plugin->start(44100.0, 64);
-  AudioBuffers in(e->numInputs, 64), out(e->numOutputs, 64);
-  inst.process(in, out, 64);
-  const std::string nf = firstNonFinite(out, 64);
-  if (!nf.empty()) report.fail("programs: non-finite output after program changes at " + nf);
+}
+
+}  // namespace
+
+void checkParameters(const Options& o, Report& report) {
+  Instance inst(o.module);
+  report.check("parameters.values", [&] { sweepParameters(inst, report); });
+  report.check("parameters.bad-indices", [&] { badParameterIndices(inst, report); });
+  report.check("parameters.output",
+               [&] { finiteAfterwards(inst, report, "parameters", "the parameter sweep"); });
+}
+
+void checkPrograms(const Options& o, Report& report) {
+  Instance inst(o.module);
+  report.check("programs.switching", [&] { switchPrograms(inst, report); });
+  report.check("programs.bad-numbers", [&] { badProgramNumbers(inst, report); });
+  report.check("programs.rename", [&] { renameProgram(inst, report); });
+  report.check("programs.output",
+               [&] { finiteAfterwards(inst, report, "programs", "program changes"); });
 }
 
 }  // namespace validate

@@ -3,7 +3,9 @@
 #include <chrono>
 #include <cmath>
 #include <thread>
+#include <vector>
 
+#include "validate/Checks.h"
 #include "validate/Groups.h"
 
 #ifdef _WIN32
@@ -93,6 +95,7 @@ bool rectSize(Instance& inst, int* w, int* h) {
 }  // namespace
 
 void checkRealtime(const Options& o, Report& report) {
+  if (!report.begin("realtime.audio-thread")) return;
   if (!rt::available()) {
     report.warn("realtime: allocations, locks and system calls on the audio thread are not watched in this build");
     return;
@@ -101,7 +104,7 @@ void checkRealtime(const Options& o, Report& report) {
   AEffect* e = inst.effect();
   inst.plugin->start(44100.0, 512);
   AudioBuffers in(e->numInputs, 512), out(e->numOutputs, 512);
-  std::mt19937 rng(static_cast<unsigned>(o.seed));
+  std::mt19937 rng = report.rng();
   EventList events;
   constexpr int kWarmUp = 4, kBlocks = 200;
   long early = 0;
@@ -141,6 +144,7 @@ void checkRealtime(const Options& o, Report& report) {
 }
 
 void checkThreads(const Options& o, Report& report) {
+  if (!report.begin("threads.concurrent")) return;
   Instance inst(o.module);
   AEffect* e = inst.effect();
   inst.plugin->start(44100.0, 256);
@@ -198,29 +202,21 @@ void checkThreads(const Options& o, Report& report) {
   }
 }
 
-void checkEditor(const Options& o, Report& report) {
-  Instance inst(o.module);
-  AEffect* e = inst.effect();
-  if (!(e->flags & effFlagsHasEditor)) {
-    report.pass("editor: the plug-in announces no editor; nothing to check");
-    return;
-  }
+namespace {
+
+void rectBeforeOpening(Instance& inst, Report& report) {
   int w = 0, h = 0;
   report.step("effEditGetRect before opening");
-  if (rectSize(inst, &w, &h)) {
-    if (w <= 0 || h <= 0 || w > 8192 || h > 8192)
-      report.warn(format("editor: effEditGetRect before opening gives %d x %d", w, h));
-    else report.pass(format("editor: effEditGetRect before opening gives %d x %d", w, h));
-  } else {
+  if (!rectSize(inst, &w, &h))
     report.warn("editor: effEditGetRect before opening gives no rectangle; hosts size their window by it");
-  }
-  ParentWindow parent;
-  if (!parent.valid()) {
-    report.warn("editor: not opened: " + parent.why());
-    return;
-  }
-  inst.plugin->start(44100.0, 256);
-  int opened = 0, sized = 0;
+  else if (w <= 0 || h <= 0 || w > 8192 || h > 8192)
+    report.warn(format("editor: effEditGetRect before opening gives %d x %d", w, h));
+  else report.pass(format("editor: effEditGetRect before opening gives %d x %d", w, h));
+}
+
+// The user sees no editor, but the host and the audio do not suffer.
+void openAndClose(Instance& inst, ParentWindow& parent, Report& report) {
+  int opened = 0, sized = 0, w = 0, h = 0;
   for (int round = 0; round < 20; ++round) {
     report.step(format("effEditOpen, round %d", round));
     const bool ok = editorOpen(inst, parent);
@@ -234,69 +230,129 @@ void checkEditor(const Options& o, Report& report) {
     inst.dispatch(effEditClose);
     parent.pump();
   }
-  if (!opened) report.fail("editor: effEditOpen on a real parent window answered 0 in all 20 rounds");
+  if (!opened) report.warn("editor: effEditOpen on a real parent window answered 0 in all 20 rounds");
   else if (opened < 20) report.warn(format("editor: effEditOpen succeeded in %d of 20 rounds", opened));
   else report.pass("editor: opened, idled and closed 20 times on a real parent window");
   if (sized < opened) report.warn("editor: effEditGetRect gives no size while the editor is open");
   else report.pass("editor: effEditGetRect gives a size while the editor is open");
-  {
-    AudioThread audio(inst);
-    for (int round = 0; round < 5; ++round) {
-      report.step(format("editor open and close while another thread processes, round %d", round));
-      if (editorOpen(inst, parent)) {
-        for (int i = 0; i < 5; ++i) {
-          inst.dispatch(effEditIdle);
-          parent.pump();
-          sleepMs(5);
-        }
-        inst.dispatch(effEditClose);
+}
+
+void openWhileProcessing(Instance& inst, ParentWindow& parent, Report& report) {
+  AudioThread audio(inst);
+  for (int round = 0; round < 5; ++round) {
+    report.step(format("editor open and close while another thread processes, round %d", round));
+    if (editorOpen(inst, parent)) {
+      for (int i = 0; i < 5; ++i) {
+        inst.dispatch(effEditIdle);
+        parent.pump();
+        sleepMs(5);
       }
+      inst.dispatch(effEditClose);
     }
-    audio.join();
-    if (audio.nonFinite()) report.fail("editor: non-finite output while the editor opened and closed");
-    else report.pass(format("editor: opened and closed 5 times while another thread processed %ld blocks",
-                            audio.blocks()));
+  }
+  audio.join();
+  if (audio.nonFinite()) report.fail("editor: non-finite output while the editor opened and closed");
+  else report.pass(format("editor: opened and closed 5 times while another thread processed %ld blocks",
+                          audio.blocks()));
+}
+
+}  // namespace
+
+void checkEditor(const Options& o, Report& report) {
+  Instance inst(o.module);
+  if (!(inst.effect()->flags & effFlagsHasEditor)) {
+    report.check("editor.open-close", [&] { report.pass("editor: the plug-in announces no editor; nothing to check"); });
+    return;
+  }
+  report.check("editor.rect-before", [&] { rectBeforeOpening(inst, report); });
+  if (!selected("editor.open-close", o.only, o.skip) && !selected("editor.while-processing", o.only, o.skip)) return;
+  ParentWindow parent;
+  if (!parent.valid()) {
+    report.check("editor.open-close", [&] { report.warn("editor: not opened: " + parent.why()); });
+    return;
+  }
+  inst.plugin->start(44100.0, 256);
+  report.check("editor.open-close", [&] { openAndClose(inst, parent, report); });
+  report.check("editor.while-processing", [&] { openWhileProcessing(inst, parent, report); });
+}
+
+namespace {
+
+// A plug-in that keeps something of every instance after it is closed
+// grows a long session's host without bound: growth sustained over the last
+// half of the cycles is a fault, a one-time growth is worth a look.
+constexpr double kRssBoundKiBPerCycle = 256;
+constexpr double kHandleBoundPerCycle = 0.5;
+constexpr long kRssWarnKiB = 16 * 1024, kHandleWarn = 4;
+
+void judgeSeries(Report& report, const char* what, const char* unit, const std::vector<long>& series, double bound,
+                 long warnAbove) {
+  const int cycles = static_cast<int>(series.size());
+  const int settled = cycles > 5 ? 5 : 0;  // after the libraries the plug-in pulls in have settled
+  const long total = series.back() - series[static_cast<size_t>(settled)];
+  const Growth g = judgeGrowth(series, bound);
+  const std::string seen = format("%s %ld %s after cycle %d, %ld %s after cycle %d, %.1f %s per cycle over the last "
+                                  "half",
+                                  what, series[static_cast<size_t>(settled)], unit, settled + 1, series.back(), unit,
+                                  cycles, g.perCycle, unit);
+  if (g.sustained)
+    report.fail(format("lifecycle: leaks: %s (bound: %g %s per cycle, sustained over the last half of %d cycles)",
+                       seen.c_str(), bound, unit, cycles));
+  else if (total > warnAbove)
+    report.warn(format("lifecycle: grows: %s (bound: %ld %s in all)", seen.c_str(), warnAbove, unit));
+  else report.pass(format("lifecycle: %d cycles of load, open, start, process, stop, close, unload; %s", cycles,
+                          seen.c_str()));
+}
+
+// Resident memory and open handles after each of 20 x level load cycles.
+void loadCycles(const Options& o, Report& report, std::vector<long>& rss, std::vector<long>& handles) {
+  const int cycles = 20 * o.level;
+  for (int c = 0; c < cycles; ++c) {
+    report.step(format("load cycle %d", c));
+    {
+      Instance inst(o.module);
+      AEffect* e = inst.effect();
+      inst.plugin->start(44100.0, 256);
+      AudioBuffers in(e->numInputs, 256), out(e->numOutputs, 256);
+      in.fill(0.1f);
+      for (int b = 0; b < 4; ++b) inst.process(in, out, 256);
+    }
+    const Usage u = usage();
+    rss.push_back(u.rssKiB);
+    handles.push_back(u.handles);
   }
 }
 
-void checkLifecycle(const Options& o, Report& report) {
-  const int cycles = 20 * o.level;
-  Usage base;
-  for (int c = 0; c < cycles; ++c) {
-    if (c == 5) base = usage();  // after the libraries the plug-in pulls in have settled
-    report.step(format("load cycle %d", c));
-    Instance inst(o.module);
-    AEffect* e = inst.effect();
-    inst.plugin->start(44100.0, 256);
-    AudioBuffers in(e->numInputs, 256), out(e->numOutputs, 256);
-    in.fill(0.1f);
-    for (int b = 0; b < 4; ++b) inst.process(in, out, 256);
-  }
-  const Usage end = usage();
-  constexpr long kRssBoundKiB = 16 * 1024, kHandleBound = 4;
-  const long rssGrowth = end.rssKiB - base.rssKiB, handleGrowth = end.handles - base.handles;
-  const std::string seen = format("resident memory %ld KiB to %ld KiB, open files or handles %ld to %ld over cycles "
-                                  "5 to %d",
-                                  base.rssKiB, end.rssKiB, base.handles, end.handles, cycles);
-  if (rssGrowth > kRssBoundKiB || handleGrowth > kHandleBound)
-    report.warn("lifecycle: grows: " + seen + format(" (bounds: %ld KiB, %ld handles)", kRssBoundKiB, kHandleBound));
-  else report.pass(format("lifecycle: %d cycles of load, open, start, process, stop, close, unload; ", cycles) + seen);
-
+void closeWithEditorOpen(const Options& o, Report& report) {
   report.step("effClose with the editor open");
   Instance inst(o.module);
-  if (inst.effect()->flags & effFlagsHasEditor) {
-    ParentWindow parent;
-    if (!parent.valid()) {
-      report.warn("lifecycle: effClose with the editor open not checked: " + parent.why());
-      return;
-    }
-    const bool open = editorOpen(inst, parent);
-    inst.dispatch(effEditIdle);
-    inst.plugin.reset();  // stops, closes, unloads: no effEditClose first
-    parent.pump();
-    report.pass(std::string("lifecycle: effClose with the editor ") + (open ? "open" : "(which did not open)") +
-                " is harmless");
+  if (!(inst.effect()->flags & effFlagsHasEditor)) return;
+  ParentWindow parent;
+  if (!parent.valid()) {
+    report.warn("lifecycle: effClose with the editor open not checked: " + parent.why());
+    return;
   }
+  const bool open = editorOpen(inst, parent);
+  inst.dispatch(effEditIdle);
+  inst.plugin.reset();  // stops, closes, unloads: no effEditClose first
+  parent.pump();
+  report.pass(std::string("lifecycle: effClose with the editor ") + (open ? "open" : "(which did not open)") +
+              " is harmless");
+}
+
+}  // namespace
+
+void checkLifecycle(const Options& o, Report& report) {
+  std::vector<long> rss, handles;
+  report.check("lifecycle.memory", [&] {
+    loadCycles(o, report, rss, handles);
+    judgeSeries(report, "resident memory", "KiB", rss, kRssBoundKiBPerCycle, kRssWarnKiB);
+  });
+  report.check("lifecycle.handles", [&] {
+    if (handles.empty()) loadCycles(o, report, rss, handles);
+    judgeSeries(report, "open files or handles", "handles", handles, kHandleBoundPerCycle, kHandleWarn);
+  });
+  report.check("lifecycle.close-with-editor", [&] { closeWithEditorOpen(o, report); });
 }
 
 }  // namespace validate

@@ -1,5 +1,7 @@
 #include "validate/Support.h"
 
+#include "validate/Checks.h"
+
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
@@ -25,6 +27,20 @@ void Report::line(char kind, const std::string& text) {
     if (c == '\n' || c == '\r' || c == '\t') c = ' ';
   std::fprintf(out_, "%c\t%s\n", kind, t.c_str());
   std::fflush(out_);
+}
+
+bool Report::begin(const char* name) {
+  if (!findCheck(name)) throw std::logic_error(std::string("no check named ") + name);
+  if (!selected(name, options_.only, options_.skip)) return false;
+  current_ = name;
+  line('C', name);
+  return true;
+}
+
+std::mt19937 Report::rng() const {
+  uint64_t h = options_.seed ^ 0x9E3779B97F4A7C15ull;
+  for (char c : current_) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+  return std::mt19937(static_cast<unsigned>(h ^ (h >> 32)));
 }
 
 std::string format(const char* fmt, ...) {
@@ -95,11 +111,13 @@ std::string firstNonFinite(AudioBuffers& out, int frames) {
   return "";
 }
 
-std::string firstDenormal(AudioBuffers& out, int frames) {
+std::string firstDenormal(AudioBuffers& out, int frames, int* frame) {
   for (int c = 0; c < out.channels(); ++c)
     for (int i = 0; i < frames; ++i)
-      if (std::fpclassify(out.channel(c)[i]) == FP_SUBNORMAL)
+      if (std::fpclassify(out.channel(c)[i]) == FP_SUBNORMAL) {
+        if (frame) *frame = i;
         return format("channel %d sample %d (%g)", c, i, static_cast<double>(out.channel(c)[i]));
+      }
   return "";
 }
 
@@ -110,11 +128,15 @@ void fillNoise(AudioBuffers& in, int frames, std::mt19937& rng) {
 }
 
 Difference compare(AudioBuffers& a, AudioBuffers& b, int frames, float offsetOfB) {
-  Difference d;
   const int n = a.channels() < b.channels() ? a.channels() : b.channels();
-  for (int c = 0; c < n; ++c)
+  return compare(a.pointers(), b.pointers(), n, frames, offsetOfB);
+}
+
+Difference compare(float* const* a, float* const* b, int channels, int frames, float offsetOfB) {
+  Difference d;
+  for (int c = 0; c < channels; ++c)
     for (int i = 0; i < frames; ++i) {
-      float x = std::fabs(a.channel(c)[i] - (b.channel(c)[i] - offsetOfB));
+      float x = std::fabs(a[c][i] - (b[c][i] - offsetOfB));
       if (std::isnan(x)) x = INFINITY;
       if (x > d.max) {
         d.max = x;
@@ -123,6 +145,23 @@ Difference compare(AudioBuffers& a, AudioBuffers& b, int frames, float offsetOfB
       }
     }
   return d;
+}
+
+void copyAudio(AudioBuffers& src, int srcOffset, AudioBuffers& dst, int dstOffset, int frames) {
+  const int n = src.channels() < dst.channels() ? src.channels() : dst.channels();
+  for (int c = 0; c < n; ++c)
+    std::memcpy(dst.channel(c) + dstOffset, src.channel(c) + srcOffset, sizeof(float) * static_cast<size_t>(frames));
+}
+
+Growth judgeGrowth(const std::vector<long>& s, double bound) {
+  Growth g;
+  const size_t n = s.size();
+  if (n < 4) return g;
+  const size_t half = n / 2, quarter = half + (n - 1 - half) / 2, last = n - 1;
+  auto rate = [&](size_t from, size_t to) { return static_cast<double>(s[to] - s[from]) / static_cast<double>(to - from); };
+  g.perCycle = rate(half, last);
+  g.sustained = rate(half, quarter) > bound && rate(quarter, last) > bound;
+  return g;
 }
 
 // ------------------------------------------------------------ floating point
@@ -325,7 +364,7 @@ size_t conventionalTextLength(VstInt32 opcode) {
       return 32;
     case effGetVendorString:
     case effGetProductString:
-    case 70:  // the next plug-in of a shell
+    case effShellGetNextPlugin:
       return 64;
     case effGetErrorText:
       return 256;

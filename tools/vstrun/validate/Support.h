@@ -20,14 +20,27 @@ struct Options {
   std::string module;
   int level = 5;
   uint64_t seed = 0;
+  std::string only, skip;  // comma-separated group and check names
 };
 
 // A group's child writes one line per result: "P", "W" or "F", a tab and the
 // text; "S", a tab and the step it is about to take, so that a crash can be
-// told with what the plug-in was doing.
+// told with what the plug-in was doing; "C", a tab and the name of the check
+// that the following lines belong to.
 class Report {
  public:
-  explicit Report(std::FILE* out) : out_(out) {}
+  Report(std::FILE* out, const Options& o) : out_(out), options_(o) {}
+  // Runs body as the named check unless --only or --skip leave it out.
+  template <class Body>
+  void check(const char* name, Body&& body) {
+    if (begin(name)) body();
+  }
+  // Announces the check; false when it is not selected. Throws
+  // std::logic_error for a name that is not in the list of checks.
+  bool begin(const char* name);
+  // A generator seeded from the run's seed and the current check's name, so
+  // that a check run on its own sees the same numbers.
+  std::mt19937 rng() const;
   void pass(const std::string& text) { line('P', text); }
   void warn(const std::string& text) { line('W', text); }
   void fail(const std::string& text) { line('F', text); }
@@ -37,6 +50,8 @@ class Report {
  private:
   void line(char kind, const std::string& text);
   std::FILE* out_;
+  const Options& options_;
+  std::string current_;
   int failures_ = 0;
 };
 
@@ -93,7 +108,7 @@ class AudioBuffers {
 // The first non-finite sample of the outputs as "channel C sample S (value)",
 // or empty when all are finite. Denormals likewise.
 std::string firstNonFinite(AudioBuffers& out, int frames);
-std::string firstDenormal(AudioBuffers& out, int frames);
+std::string firstDenormal(AudioBuffers& out, int frames, int* frame = nullptr);
 
 // A reproducible test signal: noise at about -12 dBFS from a seed.
 void fillNoise(AudioBuffers& in, int frames, std::mt19937& rng);
@@ -103,7 +118,21 @@ struct Difference {
   float max = 0.0f;
   int channel = -1, frame = -1;
 };
+// Not-a-number counts as an infinite difference.
+Difference compare(float* const* a, float* const* b, int channels, int frames, float offsetOfB = 0.0f);
 Difference compare(AudioBuffers& a, AudioBuffers& b, int frames, float offsetOfB = 0.0f);
+
+// Copies frames of every channel (as many as both have) from src at
+// srcOffset to dst at dstOffset.
+void copyAudio(AudioBuffers& src, int srcOffset, AudioBuffers& dst, int dstOffset, int frames);
+
+// Whether a series measured after each load cycle keeps growing: more than
+// bound per cycle on average over each quarter of the second half.
+struct Growth {
+  double perCycle = 0.0;  // over the second half
+  bool sustained = false;
+};
+Growth judgeGrowth(const std::vector<long>& samples, double boundPerCycle);
 
 // MXCSR and the x87 control word of the calling thread (0 where the
 // processor has none).
@@ -178,6 +207,20 @@ class ParentWindow {
 // Conventional text lengths (without the terminator) by opcode; 0 for
 // opcodes that write no text.
 size_t conventionalTextLength(VstInt32 opcode);
+
+// Opcodes past those the plug-in framework names.
+enum : VstInt32 {
+  effGetSpeakerArrangement = 69,
+  effShellGetNextPlugin = 70,
+  effSetTotalSampleToProcess = 73,
+  effSetPanLaw = 74,
+  effBeginLoadBank = 75,
+  effBeginLoadProgram = 76,
+  effSetProcessPrecision = 77,
+  effGetNumMidiInputChannels = 78,
+  effGetNumMidiOutputChannels = 79,
+  kFirstUndefinedOpcode = 80,
+};
 const char* opcodeName(VstInt32 opcode);
 
 }  // namespace validate

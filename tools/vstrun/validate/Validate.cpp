@@ -3,14 +3,17 @@
 #include <chrono>
 #include <cstring>
 #include <random>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "validate/Checks.h"
 #include "validate/Child.h"
 #include "validate/Groups.h"
+#include "validate/Junit.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -40,15 +43,6 @@ void checkLoads(const Options& o, Report& report) {
 }
 const Group kLoadGroup{"load", checkLoads, 60};
 
-
-struct GroupRun {
-  std::string name;
-  std::vector<Result> results;
-  double seconds = 0.0;
-};
-
-
-
 bool isTerminal(std::FILE* f) {
 #ifdef _WIN32
   return _isatty(_fileno(f)) != 0;
@@ -58,6 +52,117 @@ bool isTerminal(std::FILE* f) {
 }
 
 const char* word(char kind) { return kind == 'P' ? "PASS" : kind == 'W' ? "WARN" : "FAIL"; }
+
+std::string groupNames() {
+  std::string all;
+  for (const Group& g : groups()) all += std::string(all.empty() ? "" : ", ") + g.name;
+  return all;
+}
+
+// Every name in --only and --skip must be a group or a check.
+void checkNames(const std::string& option, const std::string& list) {
+  std::stringstream names(list);
+  for (std::string name; std::getline(names, name, ',');) {
+    bool known = findCheck(name) != nullptr;
+    for (const Group& g : groups()) known = known || name == g.name;
+    if (!known)
+      throw std::runtime_error(option + ": no group or check \"" + name + "\" (groups: " + groupNames() +
+                               "; vstrun validate --list shows the checks)");
+  }
+}
+
+// The groups with at least one check chosen, in their order.
+std::vector<const Group*> chosenGroups(const Options& o) {
+  checkNames("--only", o.only);
+  checkNames("--skip", o.skip);
+  std::vector<const Group*> chosen;
+  for (const Group& g : groups())
+    for (const Check& c : checks())
+      if (groupOf(c.name) == g.name && selected(c.name, o.only, o.skip)) {
+        chosen.push_back(&g);
+        break;
+      }
+  if (chosen.empty()) throw std::runtime_error("--only and --skip leave no check to run");
+  return chosen;
+}
+
+void drawSeed(Arguments& args) {
+  if (args.seedGiven) return;
+  std::random_device rd;
+  args.options.seed = (static_cast<uint64_t>(rd()) << 20) ^
+                      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  args.options.seed %= 1000000000ull;
+}
+
+// A module that does not load is told once, as the other commands tell it.
+void requireLoads(const Options& o) {
+  ChildOutput loaded;
+  const Ending ending = runChildProcess(kLoadGroup, o, kLoadGroup.timeLimitSeconds, loaded);
+  const std::string prefix = "load: could not run: ";
+  for (const Result& r : loaded.results)
+    if (r.kind == 'F' && !ending.crashed && r.text.rfind(prefix, 0) == 0) throw std::runtime_error(r.text.substr(prefix.size()));
+}
+
+// One group in its child; a hang, crash or early end becomes a FAIL of the
+// check it happened in.
+GroupRun runGroup(const Group& g, const Options& o) {
+  const int limit = static_cast<int>(g.timeLimitSeconds * (o.level > 5 ? o.level / 5.0 : 1.0));
+  ChildOutput output;
+  const auto t0 = std::chrono::steady_clock::now();
+  const Ending ending = runChildProcess(g, o, limit, output);
+  GroupRun run{g.name, output.results, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(),
+               {}};
+  const std::string during = output.lastStep.empty() ? "" : " during: " + output.lastStep;
+  if (ending.timedOut)
+    run.results.push_back({'F', format("%s: hung: no progress for %d s, or not done in %d s%s", g.name, limit,
+                                       10 * limit, during.c_str()),
+                           output.lastCheck});
+  else if (ending.crashed || ending.code != 0 || !output.finished)
+    run.results.push_back(
+        {'F', format("%s: %s%s", g.name, describeEnding(ending).c_str(), during.c_str()), output.lastCheck});
+  for (Result& r : run.results)
+    if (r.kind == 'F') r.text += format(" (seed %llu)", static_cast<unsigned long long>(o.seed));
+  run.started = output.checksStarted;
+  return run;
+}
+
+struct Totals {
+  int passed = 0, failed = 0, warned = 0;
+  std::string failedGroups;
+  void add(const GroupRun& run) {
+    bool groupFailed = false;
+    for (const Result& r : run.results) {
+      (r.kind == 'P' ? passed : r.kind == 'W' ? warned : failed)++;
+      groupFailed = groupFailed || r.kind == 'F';
+    }
+    if (groupFailed) failedGroups += (failedGroups.empty() ? "" : ",") + run.name;
+  }
+};
+
+void printJson(std::FILE* out, const Options& o, const std::vector<GroupRun>& runs, const Totals& t) {
+  nlohmann::json j;
+  j["module"] = o.module;
+  j["level"] = o.level;
+  j["seed"] = o.seed;
+  j["groups"] = nlohmann::json::array();
+  for (const GroupRun& r : runs) {
+    nlohmann::json results = nlohmann::json::array();
+    for (const Result& x : r.results)
+      results.push_back({{"result", word(x.kind)}, {"check", x.check.empty() ? r.name : x.check}, {"text", x.text}});
+    j["groups"].push_back({{"name", r.name}, {"seconds", r.seconds}, {"checks", results}});
+  }
+  j["passed"] = t.passed;
+  j["failed"] = t.failed;
+  j["warnings"] = t.warned;
+  std::fprintf(out, "%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+}
+
+void printSummary(std::FILE* out, const Options& o, const Totals& t) {
+  if (t.failed)
+    std::fprintf(out, "to reproduce: vstrun validate %s --level %d --seed %llu --only %s\n", o.module.c_str(), o.level,
+                 static_cast<unsigned long long>(o.seed), t.failedGroups.c_str());
+  std::fprintf(out, "%d passed, %d failed, %d warnings\n", t.passed, t.failed, t.warned);
+}
 
 }  // namespace
 
@@ -75,102 +180,39 @@ int runChild(const Arguments& args, std::FILE* out) {
   throw std::runtime_error("unknown group " + args.childGroup);
 }
 
+void listChecks(std::FILE* out) {
+  for (const Check& c : checks()) std::fprintf(out, "%-32s %s  %s\n", c.name, c.level, c.description);
+}
+
 int run(Arguments args, std::FILE* out) {
   Options& o = args.options;
   if (o.level < 1 || o.level > 10) throw std::runtime_error("--level must be from 1 to 10");
-  if (!args.seedGiven) {
-    std::random_device rd;
-    o.seed = (static_cast<uint64_t>(rd()) << 20) ^ static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    o.seed %= 1000000000ull;
-  }
-  std::vector<const Group*> chosen;
-  std::stringstream names(args.only);
-  std::string name;
-  if (args.only.empty()) {
-    for (const Group& g : groups()) chosen.push_back(&g);
-  } else {
-    while (std::getline(names, name, ',')) {
-      const Group* found = nullptr;
-      for (const Group& g : groups())
-        if (name == g.name) found = &g;
-      if (!found) {
-        std::string all;
-        for (const Group& g : groups()) all += std::string(all.empty() ? "" : ", ") + g.name;
-        throw std::runtime_error("--only: no group \"" + name + "\" (groups: " + all + ")");
-      }
-      chosen.push_back(found);
-    }
-  }
-
-  {
-    ChildOutput loaded;
-    const Ending ending = runChildProcess(kLoadGroup, o, kLoadGroup.timeLimitSeconds, loaded);
-    const std::string prefix = "load: could not run: ";
-    for (const Result& r : loaded.results)
-      if (r.kind == 'F' && !ending.crashed && r.text.rfind(prefix, 0) == 0) throw std::runtime_error(r.text.substr(prefix.size()));
-  }
+  drawSeed(args);
+  const std::vector<const Group*> chosen = chosenGroups(o);
+  requireLoads(o);
 
   const bool progress = !args.json && isTerminal(out);
-  if (!args.json) std::fprintf(out, "validating %s at level %d with seed %llu\n", o.module.c_str(), o.level,
-                               static_cast<unsigned long long>(o.seed));
+  if (!args.json)
+    std::fprintf(out, "validating %s at level %d with seed %llu\n", o.module.c_str(), o.level,
+                 static_cast<unsigned long long>(o.seed));
   std::vector<GroupRun> runs;
-  int passed = 0, failed = 0, warned = 0;
-  std::string failedGroups;
+  Totals totals;
   for (size_t i = 0; i < chosen.size(); ++i) {
-    const Group& g = *chosen[i];
     if (progress) {
-      std::fprintf(out, "\r\033[K[%zu/%zu] %s ...", i + 1, chosen.size(), g.name);
+      std::fprintf(out, "\r\033[K[%zu/%zu] %s ...", i + 1, chosen.size(), chosen[i]->name);
       std::fflush(out);
     }
-    const int limit = static_cast<int>(g.timeLimitSeconds * (o.level > 5 ? o.level / 5.0 : 1.0));
-    ChildOutput output;
-    const auto t0 = std::chrono::steady_clock::now();
-    const Ending ending = runChildProcess(g, o, limit, output);
-    GroupRun run{g.name, output.results,
-                 std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count()};
-    const std::string during = output.lastStep.empty() ? "" : " during: " + output.lastStep;
-    if (ending.timedOut)
-      run.results.push_back({'F', format("%s: hung: no progress for %d s, or not done in %d s%s", g.name, limit,
-                                         10 * limit, during.c_str())});
-    else if (ending.crashed || ending.code != 0 || !output.finished)
-      run.results.push_back({'F', format("%s: %s%s", g.name, describeEnding(ending).c_str(), during.c_str())});
+    runs.push_back(runGroup(*chosen[i], o));
     if (progress) std::fprintf(out, "\r\033[K");
-    bool groupFailed = false;
-    for (Result& r : run.results) {
-      if (r.kind == 'F') {
-        r.text += format(" (seed %llu)", static_cast<unsigned long long>(o.seed));
-        groupFailed = true;
-      }
-      (r.kind == 'P' ? passed : r.kind == 'W' ? warned : failed)++;
-      if (!args.json) std::fprintf(out, "%s %s\n", word(r.kind), r.text.c_str());
-    }
-    if (groupFailed) failedGroups += std::string(failedGroups.empty() ? "" : ",") + g.name;
+    totals.add(runs.back());
+    if (!args.json)
+      for (const Result& r : runs.back().results) std::fprintf(out, "%s %s\n", word(r.kind), r.text.c_str());
     std::fflush(out);
-    runs.push_back(std::move(run));
   }
-
-  if (args.json) {
-    nlohmann::json j;
-    j["module"] = o.module;
-    j["level"] = o.level;
-    j["seed"] = o.seed;
-    j["groups"] = nlohmann::json::array();
-    for (const GroupRun& r : runs) {
-      nlohmann::json checks = nlohmann::json::array();
-      for (const Result& x : r.results) checks.push_back({{"result", word(x.kind)}, {"text", x.text}});
-      j["groups"].push_back({{"name", r.name}, {"seconds", r.seconds}, {"checks", checks}});
-    }
-    j["passed"] = passed;
-    j["failed"] = failed;
-    j["warnings"] = warned;
-    std::fprintf(out, "%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
-  } else {
-    if (failed)
-      std::fprintf(out, "to reproduce: vstrun validate %s --level %d --seed %llu --only %s\n", o.module.c_str(), o.level,
-                   static_cast<unsigned long long>(o.seed), failedGroups.c_str());
-    std::fprintf(out, "%d passed, %d failed, %d warnings\n", passed, failed, warned);
-  }
-  return failed ? 1 : 0;
+  if (!args.junit.empty()) writeJunit(args.junit, o, runs);
+  if (args.json) printJson(out, o, runs, totals);
+  else printSummary(out, o, totals);
+  return totals.failed ? 1 : 0;
 }
 
 }  // namespace validate

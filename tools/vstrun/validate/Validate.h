@@ -10,10 +10,10 @@
 namespace validate {
 
 struct Arguments {
-  Options options;
+  Options options;  // options.only and options.skip: comma-separated group and check names
   bool seedGiven = false;
-  std::string only;  // comma-separated group names; empty for all
   bool json = false;
+  std::string junit;       // a JUnit XML report to write, or ""
   std::string childGroup;  // set in a child process (Windows): run this group only
 };
 
@@ -23,5 +23,8 @@ int run(Arguments args, std::FILE* out);
 
 // In a child process: one group's result lines on out.
 int runChild(const Arguments& args, std::FILE* out);
+
+// Every check's name, level and description, one a line.
+void listChecks(std::FILE* out);
 
 }  // namespace validate

@@ -78,7 +78,15 @@ TEST(Validate, FindsTheQuieterFaultsOfTheSloppyFixture) {
   EXPECT_NE(findLine(r.out, "FAIL", {"denormal output 1.0 s after the input fell silent"}), "") << r.out;
   EXPECT_NE(findLine(r.out, "WARN", {"lifecycle: grows: resident memory"}), "") << r.out;
   if (findLine(r.out, "WARN", {"realtime:", "not watched"}).empty()) {
+#ifdef _WIN32
+    // MinGW's std::mutex is linked into the module and locks without a
+    // system call while uncontended; only its first use (it allocates the
+    // mutex) goes through an import.
+    EXPECT_NE(findLine(r.out, "WARN", {"realtime: 1 allocations, locks or system calls in the first 4 blocks"}), "")
+        << r.out;
+#else
     EXPECT_NE(findLine(r.out, "FAIL", {"realtime: processReplacing or process", "pthread_mutex_lock"}), "") << r.out;
+#endif
   }
 }
 

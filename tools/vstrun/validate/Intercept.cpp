@@ -198,7 +198,11 @@ inline unsigned relocSymbol(const Reloc& r) { return ELF32_R_SYM(r.r_info); }
 constexpr unsigned kJumpSlot = R_386_JMP_SLOT, kGlobalData = R_386_GLOB_DAT;
 #endif
 
-// Points the module's slots of watched functions at the hooks.
+// The libraries modules named as needed, from patchModule.
+std::vector<std::string> gNeeded;
+
+// Points the module's slots of watched functions at the hooks; notes the
+// libraries it needs.
 void patchModule(const dl_phdr_info& info) {
   const ElfW(Addr) base = info.dlpi_addr;
   const ElfW(Dyn)* dynamic = nullptr;
@@ -222,6 +226,8 @@ void patchModule(const dl_phdr_info& info) {
     else if (d->d_tag == kRelocSize) dataSize = d->d_un.d_val;
   }
   if (!symbols || !strings) return;
+  for (const ElfW(Dyn)* d = dynamic; d->d_tag != DT_NULL; ++d)
+    if (d->d_tag == DT_NEEDED) gNeeded.push_back(strings + d->d_un.d_val);
   void* handle = info.dlpi_name && *info.dlpi_name ? dlopen(info.dlpi_name, RTLD_LAZY | RTLD_NOLOAD) : nullptr;
   auto patch = [&](const Reloc* table, size_t bytes) {
     for (size_t i = 0; table && i < bytes / sizeof(Reloc); ++i) {
@@ -239,7 +245,7 @@ void patchModule(const dl_phdr_info& info) {
   if (handle) dlclose(handle);
 }
 
-std::vector<std::string> gBefore;
+std::vector<std::string> gBefore, gPatched;
 bool gBegun = false;
 
 std::vector<std::string> loadedModules() {
@@ -253,6 +259,38 @@ std::vector<std::string> loadedModules() {
   return names;
 }
 
+bool contains(const std::vector<std::string>& list, const std::string& s) {
+  for (const std::string& x : list)
+    if (x == s) return true;
+  return false;
+}
+
+// Whether a module is to be watched: one that came with the plug-in, or a
+// library that one of those needs (the C++ runtime, the C library) though
+// vstrun had it loaded already; never vstrun itself nor the loader.
+bool wanted(const std::string& path) {
+  if (path.empty() || contains(gPatched, path)) return false;
+  if (!contains(gBefore, path)) return true;
+  const std::string base = path.substr(path.rfind('/') + 1);
+  return base.rfind("ld-linux", 0) != 0 && base.rfind("linux-vdso", 0) != 0 && contains(gNeeded, base);
+}
+
+// Patches the wanted modules; true when it patched one.
+bool patchWanted() {
+  bool any = false;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* any) {
+        const std::string path = info->dlpi_name ? info->dlpi_name : "";
+        if (!wanted(path)) return 0;
+        gPatched.push_back(path);
+        patchModule(*info);
+        *static_cast<bool*>(any) = true;
+        return 0;
+      },
+      &any);
+  return any;
+}
+
 }  // namespace
 
 namespace validate::rt {
@@ -263,15 +301,8 @@ void begin() {
 }
 void watch() {
   if (!gBegun) return;
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void*) {
-        const std::string name = info->dlpi_name ? info->dlpi_name : "";
-        bool old = false;
-        for (const std::string& b : gBefore) old = old || b == name;
-        if (!old) patchModule(*info);
-        return 0;
-      },
-      nullptr);
+  while (patchWanted()) {
+  }
 }
 void setAudioThread(bool on) {
   gAudioThread = pthread_self();

@@ -1,7 +1,7 @@
 // Watching the audio thread on Linux. After the plug-in is loaded and
-// started, the relocation slots (GOT) through which its module, and every
-// module that came with it, call the watched functions are pointed at hooks
-// here. A hook counts the call when it comes from the audio thread while that
+// started, the relocation slots (GOT) through which its module, every
+// module that came with it and the libraries those need (vstrun's own
+// excepted) call the watched functions are pointed at hooks here. A hook counts the call when it comes from the audio thread while that
 // thread is inside an audio call, and hands over to the C library. Nothing is
 // interposed process-wide: only the validator's real-time child, which asks
 // for it, ever runs through a hook; render, info and editor call the C

@@ -18,7 +18,6 @@ def expect(archive, names, members):
     got = sorted(members)
     if got != sorted(names):
         problems.append(f"{archive}: holds {got}, not {sorted(names)}")
-        return
 
 
 def check_bytes(archive, folder, members, build_dir, files):

@@ -42,6 +42,24 @@ def find_modules():
     return sorted(set(found), key=lambda m: m[1])
 
 
+def family(path):
+    """The plug-in a module is a variant of: lsp's compressor-mono, -stereo, -lr and -ms are one family."""
+    name = os.path.basename(path)[:-3]
+    return re.sub(r"(-(mono|stereo|lr|ms|do|x\d+))+$", "", name)
+
+
+def spread(modules):
+    """The first module of every family, then the second of every family, and so on: a survey cut
+    short by its time still covers every kind of plug-in."""
+    seen = collections.Counter()
+    ranked = []
+    for pkg, path in modules:
+        f = family(path)
+        ranked.append((seen[f], path, pkg))
+        seen[f] += 1
+    return [(pkg, path) for _, path, pkg in sorted(ranked)]
+
+
 def raw_name(path):
     return path[len(VST2_DIR):].replace("/", "__") if path.startswith(VST2_DIR) else path.strip("/").replace("/", "__")
 
@@ -143,7 +161,7 @@ def cmd_run(a):
     if not os.access(vstrun, os.X_OK):
         sys.exit(f"validate-survey: no vstrun at {vstrun} (build it: cmake --preset linux64 && cmake --build --preset linux64)")
     os.makedirs(a.raw, exist_ok=True)
-    modules = [m for m in find_modules() if a.match in m[1]]
+    modules = spread([m for m in find_modules() if a.match in m[1]])
     if a.limit:
         modules = modules[:a.limit]
     state = os.path.join(a.raw, "survey.json")
@@ -279,12 +297,15 @@ def parse_result(raw, module):
 
 # ---------------------------------------------------------------- kinds
 
-NUM = re.compile(r"(?<![A-Za-z_])[-+]?(0x[0-9A-Fa-f]+|\d+(\.\d+)?([eE][-+]?\d+)?|inf|nan)(?![A-Za-z_])")
+NUM = re.compile(r"(?<![A-Za-z_\d.])[-+]?(0x[0-9A-Fa-f]+|\d+(\.\d+)?([eE][-+]?\d+)?|(inf|nan)(?![A-Za-z_]))")
+
+
+def strip_seed(text):
+    return re.sub(r"\s*\(seed \d+\)\s*$", "", text)
 
 
 def strip_noise(text):
-    text = re.sub(r"\s*\(seed \d+\)\s*$", "", text)
-    return re.sub(r"\s+during: .*$", "", text)
+    return re.sub(r"\s+during: .*$", "", strip_seed(text))
 
 
 def kind_of(check):
@@ -292,12 +313,17 @@ def kind_of(check):
     text with the numbers and the details after the first comma or parenthesis taken out."""
     if check["name"]:
         return check["name"]
+    during = re.search(r"\bduring: (?:step \d+: )?(.*?)(?: \(seed \d+\))?$", check["text"])
     text = strip_noise(check["text"])
     text = re.sub(r"^(\w+): step \d+: ", r"\1: ", text)
     text = NUM.sub("N", text)
     crash = re.search(r"^(.*?crashed \([^)]*\))", text)
-    if crash:
-        return crash.group(1)
+    if crash:  # what the plug-in was doing tells crashes apart
+        what = re.split(r" \(| index | ptr ", during.group(1))[0] if during else ""
+        return crash.group(1) + (" during " + NUM.sub("N", what) if what else "")
+    call = re.search(r"\(first: (\w+) called from", text)
+    if call:  # the call the plug-in made on the audio thread
+        return f"{check['group']}: {call.group(1)} on the audio thread"
     cut = re.search(r"[,(;]| at (?:channel|sample|block)| \d", text[len(check["group"]) + 2:])
     if cut:
         text = text[:len(check["group"]) + 2 + cut.start()]
@@ -382,12 +408,13 @@ def cmd_report(a):
             w(f"No {level} in any module.")
             w("")
             continue
-        w(f"| {level} kind | modules | lines | example |")
-        w("|---|---:|---:|---|")
+        w(f"| {level} kind | modules | lines | example | modules (first 8) |")
+        w("|---|---:|---:|---|---|")
         for k, hits in sorted(table.items(), key=lambda kv: (-len({m for m, _ in kv[1]}), kv[0])):
-            mods = {m for m, _ in hits}
+            mods = sorted({os.path.basename(m) for m, _ in hits})
             ex_mod, ex = hits[0]
-            w(f"| {md(k)} | {len(mods)} | {len(hits)} | `{md(os.path.basename(ex_mod))}`: {md(strip_noise(ex['text'])[:160])} |")
+            w(f"| {md(k)} | {len(mods)} | {len(hits)} | `{md(os.path.basename(ex_mod))}`: "
+              f"{md(strip_seed(ex['text'])[:200])} | {md(', '.join(mods[:8]))}{', ...' if len(mods) > 8 else ''} |")
         w("")
 
     if results:
@@ -415,7 +442,7 @@ def cmd_report(a):
     w("| module | package | passed | failed | warnings | seconds | first FAIL |")
     w("|---|---|---:|---:|---:|---:|---|")
     for r in results:
-        first = next((strip_noise(c["text"]) for c in r["checks"] if c["level"] == "FAIL"), "")
+        first = next((strip_seed(c["text"]) for c in r["checks"] if c["level"] == "FAIL"), "")
         if r["not_plugin"]:
             first = "not a plug-in: " + r["stderr"].splitlines()[0] if r["stderr"] else "not a plug-in"
         elif r["validator_faults"]:

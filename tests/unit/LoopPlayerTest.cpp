@@ -41,6 +41,9 @@ std::vector<float> speeds() {
   return v;
 }
 
+// A fact of double arithmetic, not of the player's code: checked in the
+// main build only (emulated x87 code takes a minute over it).
+#ifndef VANTOREL_EXPECT_PLAIN
 TEST(LoopPlayer, SumsOfAnIntegerStartAndFloatSpeedsAreExactInsideTheLoopRange) {
   for (float speed : speeds()) {
     const double inc = speed;
@@ -58,6 +61,7 @@ TEST(LoopPlayer, SumsOfAnIntegerStartAndFloatSpeedsAreExactInsideTheLoopRange) {
     }
   }
 }
+#endif
 
 TEST(LoopPlayer, OffGridSpeedsAndPositionsAreLeftToTheChain) {
   // 1e-9 carries bits down to 2^-53: next to a position of 1000 the chain

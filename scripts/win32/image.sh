@@ -84,9 +84,10 @@ mkfs.ext4 -q -F -L vantorel -d "$root" "$work/root.img" 4G
 rm -rf "$root"
 
 # One boot finishes the system (second stage where not done yet) and boots
-# the 32-bit prefix into it; the machine powers itself off.
+# the 32-bit prefix into it; the machine powers itself off. On two cores
+# shared with other builds it has taken more than half an hour.
 log "first boot: finishing the system and booting the prefix (minutes when emulated)"
-timeout 1800 qemu-system-i386 -accel tcg,thread=multi -cpu max,-smap -smp 2 -m 2048 \
+timeout 3600 qemu-system-i386 -accel tcg,thread=multi -cpu max,-smap -smp 2 -m 2048 \
   -display none -nic none -serial "file:$work/prepare.log" -monitor none -no-reboot \
   -kernel "$work/vmlinuz" -initrd "$work/initrd.gz" \
   -append "console=ttyS0 quiet panic=1 no_timer_check vinit=/sbin/vantorel-init vmode=prepare" \

@@ -4,6 +4,7 @@
 #   scripts/linux32-run.sh build/linux32/vstrun info build/linux32/Vantorel.so
 here=$(cd "$(dirname "$0")" && pwd)
 if [ -z "${VANTOREL_I386_NATIVE:-}" ]; then
+  # Where that cannot be told, qemu-i386, which runs them on any kernel.
   if "$here/i386-native.sh"; then VANTOREL_I386_NATIVE=1; else VANTOREL_I386_NATIVE=0; fi
   # Children (vstrun run by a test) need not ask again.
   export VANTOREL_I386_NATIVE

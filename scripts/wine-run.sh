@@ -12,7 +12,7 @@ set -u
 export WINEPREFIX="${VANTOREL_WINEPREFIX:-/var/cache/vantorel-deps/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-WINE=/usr/lib/wine/wine64
+WINE="${VANTOREL_WINE64:-/usr/lib/wine/wine64}"  # another Wine (or a stand-in) when set
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
@@ -30,11 +30,29 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 "$WINE" "$@" >"$tmp/out" 2>"$tmp/err"
 rc=$?
-# Now and then, with several programs starting at once, Wine gives up on one
-# before it runs: a failure with not one byte of output. Every program here
-# says something when it fails itself, so that one is started once more.
-if [ $rc -ne 0 ] && [ ! -s "$tmp/out" ] && [ ! -s "$tmp/err" ]; then
-  echo "wine-run: $1 ended with status $rc before any output; starting it again" >&2
+
+# Now and then, with several programs starting at once, Wine fails to start
+# one. That program never ran, so it is started once more, and only then: a
+# program that failed or crashed itself never is. Wine's own failure shows in
+# what it says (its loader's and its server connection's messages, and
+# nothing else), or, when it says nothing, in a status no program gets from
+# Wine: Wine turns a program's faults into exception codes, so a fault signal
+# ending the process means Wine itself fell over before the program said a
+# thing. Each restart is counted, one line in $VANTOREL_WINE_RESTARTS (./test.sh
+# prints the count).
+startup_failed() {
+  [ "$rc" -ne 0 ] && [ ! -s "$tmp/out" ] || return 1
+  if [ -s "$tmp/err" ]; then
+    ! tr -d '\r' <"$tmp/err" | grep -qvE \
+      '^($|wine: (could not load|could not find BaseThreadInitThunk|failed to (start|load|open|create main module|map))|wine client error|wineserver|could not exec (wineserver|the wine loader)|.*the wine server failed to run|.*could not be mapped at preferred address)'
+  else
+    case $rc in 132|134|135|136|139) return 0 ;; *) return 1 ;; esac
+  fi
+}
+if startup_failed; then
+  echo "wine-run: Wine could not start $1 (status $rc); starting it again" >&2
+  [ -n "${VANTOREL_WINE_RESTARTS:-}" ] && echo "status $rc: $*" >>"$VANTOREL_WINE_RESTARTS"
+  cat "$tmp/err" >&2
   "$WINE" "$@" >"$tmp/out" 2>"$tmp/err"
   rc=$?
 fi

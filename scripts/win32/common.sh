@@ -7,18 +7,52 @@ W32_ROOT=$(cd "$W32_SCRIPTS/.." && pwd)
 # A 32-bit prefix beside the 64-bit one, so that whoever picks a prefix of
 # their own for the win64 tests gets a 32-bit one of their own too.
 W32_PREFIX="${VANTOREL_WINEPREFIX:-$W32_CACHE/wineprefix}-win32"
-W32_SESSION="$W32_PREFIX.session"
 W32_TIMEOUT="${VANTOREL_WIN32_TIMEOUT:-600}"
 W32_WINE=/usr/lib/wine/wine
 
+# What the runner keeps while it runs, all in one folder of the cache
+# (docs/development.md lists it): the native session of each prefix, the
+# emulated machine of each checkout, the i386 probe.
+W32_RUN="$W32_CACHE/run"
+w32_key() { printf %s "$1" | md5sum | cut -c1-8; }
+W32_SESSION="$W32_RUN/native-$(w32_key "$W32_PREFIX")"
+
+# What goes into the emulated machine's disk besides Debian's base system.
+W32_GUEST_PACKAGES=wine,wine32,libwine,fonts-wine,xvfb,xauth,busybox-static,procps,coreutils
+# Raise when scripts/win32/image.sh changes what it makes in another way.
+W32_IMAGE_RECIPE=1
+
+# The machine image's version: a digest of the guest's scripts, its package
+# list and the recipe number, so a change to any of them makes image.sh build
+# a new image. Contents and names only, the same on any checkout path or day.
+w32_image_version() {
+  (
+    export LC_ALL=C
+    echo "recipe $W32_IMAGE_RECIPE"
+    echo "packages $W32_GUEST_PACKAGES"
+    for f in "$W32_SCRIPTS"/win32/guest/*; do
+      echo "file ${f##*/} $(wc -c <"$f")"
+      cat "$f"
+    done
+  ) | sha256sum | cut -c1-16
+}
+W32_IMAGES="$W32_CACHE/win32-machine"
+
 # "emulated" when asked for (VANTOREL_WIN32_EMULATED=1) or when the kernel
-# cannot run 32-bit programs; "native" otherwise.
+# cannot run 32-bit programs; "native" when it can. When the probe cannot
+# tell, the emulated machine, which runs anywhere, and a word about it.
 win32_way() {
   case "${VANTOREL_WIN32_EMULATED:-0}" in
     ""|0|no|false) ;;
     *) echo emulated; return ;;
   esac
-  if "$W32_SCRIPTS/i386-native.sh"; then echo native; else echo emulated; fi
+  "$W32_SCRIPTS/i386-native.sh"
+  case $? in
+    0) echo native ;;
+    1) echo emulated ;;
+    *) echo "win32-run: taking the emulated machine, as it cannot be told whether 32-bit programs run here" >&2
+       echo emulated ;;
+  esac
 }
 
 w32_alive() { [ -f "$1" ] && kill -0 "$(cat "$1" 2>/dev/null)" 2>/dev/null; }
@@ -90,7 +124,7 @@ win32_native_stop() {
 win32_native_run() {
   win32_native_start || exit 1
   local tmp rc
-  tmp=$(mktemp -d)
+  tmp=$(mktemp -d "$W32_SESSION/out.XXXXXX")
   timeout -k 5 "$W32_TIMEOUT" "$W32_WINE" "$@" >"$tmp/out" 2>"$tmp/err"
   rc=$?
   cat "$tmp/out"

@@ -2,30 +2,30 @@
 # Builds the emulated i386 machine that runs 32-bit Wine where the kernel
 # cannot run 32-bit programs: Debian 12's 686 kernel, a busybox initrd and an
 # ext4 root with wine32, Xvfb and a booted 32-bit prefix. Everything comes
-# from Debian's archive and lands in $VANTOREL_DEPS/win32-machine; the
-# machine later runs on a snapshot, so the image stays as built.
+# from Debian's archive and lands in $VANTOREL_DEPS/win32-machine/VERSION,
+# where VERSION is a digest of the guest's scripts and packages (common.sh):
+# changing them makes a new image, while checkouts that still have the old
+# ones keep theirs. The machine runs on a snapshot, so an image stays as built.
 # Idempotent: returns at once when the image is there. Run as root.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/common.sh"
 source "$W32_SCRIPTS/apt-sources.sh"
 
-OUT="$W32_CACHE/win32-machine"
-# Bump when the guest's files or the package list change.
-IMAGE_VERSION=2
+IMAGE_VERSION=$(w32_image_version)
+OUT="$W32_IMAGES/$IMAGE_VERSION"
 [ "$(cat "$OUT/version" 2>/dev/null)" = "$IMAGE_VERSION" ] && exit 0
 # One build at a time; whoever waited finds the image made.
-mkdir -p "$(dirname "$OUT")"
-exec 9>"$OUT.lock"
+mkdir -p "$W32_IMAGES"
+exec 9>"$W32_IMAGES.lock"
 flock 9
 [ "$(cat "$OUT/version" 2>/dev/null)" = "$IMAGE_VERSION" ] && exit 0
-
-GUEST_PACKAGES=wine,wine32,libwine,fonts-wine,xvfb,xauth,busybox-static,procps,coreutils
-
-work=$(mktemp -d /var/tmp/vantorel-image.XXXXXX)
-trap 'rm -rf "$work"' EXIT
 log() { echo "win32-image: $*" >&2; }
+log "building image $IMAGE_VERSION"
 
+# Beside the images, so the finished one moves into place without a copy.
+work=$(mktemp -d "$W32_IMAGES/.build.XXXXXX")
+trap 'rm -rf "$work"' EXIT
 # Kernel and busybox for i386, fetched with an apt set to that architecture
 # (works without i386 in dpkg's list).
 apt_i386=(-o APT::Architecture=i386 -o APT::Architectures::=i386)
@@ -65,7 +65,7 @@ cp "$work/k/boot/vmlinuz-$kver" "$work/vmlinuz"
 mirror=$(apt_mirror || echo http://deb.debian.org/debian)
 root="$work/root"
 log "debootstrap from $mirror"
-debootstrap --arch=i386 --foreign --variant=minbase --include="$GUEST_PACKAGES" bookworm "$root" "$mirror" \
+debootstrap --arch=i386 --foreign --variant=minbase --include="$W32_GUEST_PACKAGES" bookworm "$root" "$mirror" \
   >"$work/debootstrap.log" 2>&1 || { tail -n 40 "$work/debootstrap.log" >&2; exit 1; }
 # --foreign leaves /proc as a link to itself.
 rm -rf "$root/proc"; mkdir -p "$root/proc"
@@ -84,9 +84,10 @@ mkfs.ext4 -q -F -L vantorel -d "$root" "$work/root.img" 4G
 rm -rf "$root"
 
 # One boot finishes the system (second stage where not done yet) and boots
-# the 32-bit prefix into it; the machine powers itself off.
+# the 32-bit prefix into it; the machine powers itself off. On two cores
+# shared with other builds it has taken more than half an hour.
 log "first boot: finishing the system and booting the prefix (minutes when emulated)"
-timeout 1800 qemu-system-i386 -accel tcg,thread=multi -cpu max,-smap -smp 2 -m 2048 \
+timeout 3600 qemu-system-i386 -accel tcg,thread=multi -cpu max,-smap -smp 2 -m 2048 \
   -display none -nic none -serial "file:$work/prepare.log" -monitor none -no-reboot \
   -kernel "$work/vmlinuz" -initrd "$work/initrd.gz" \
   -append "console=ttyS0 quiet panic=1 no_timer_check vinit=/sbin/vantorel-init vmode=prepare" \
@@ -98,3 +99,6 @@ mkdir -p "$OUT"
 mv "$work/vmlinuz" "$work/initrd.gz" "$work/root.img" "$OUT/"
 echo "$IMAGE_VERSION" >"$OUT/version"
 log "ready in $OUT"
+# The two newest images stay (a checkout not yet updated may use the one
+# before); older ones go. A machine still running one keeps its open file.
+{ ls -1dt "$W32_IMAGES"/*/ 2>/dev/null | tail -n +3 | while read -r old; do rm -rf "$old"; done; } || true

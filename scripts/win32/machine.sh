@@ -14,9 +14,11 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/common.sh"
-IMG="$W32_CACHE/win32-machine"
+# The image made from this checkout's guest scripts: a machine with another
+# agent would run programs differently.
+IMG="$W32_IMAGES/$(w32_image_version)"
 # One machine per checkout: it shares that repository and no other.
-VM="$W32_SESSION-vm-$(printf %s "$W32_ROOT" | md5sum | cut -c1-8)"
+VM="$W32_RUN/machine-$(w32_key "$W32_ROOT")"
 JOBS="$VM/jobs"
 
 vm_up() { w32_alive "$VM/qemu.pid" && [ -f "$JOBS/ready" ]; }
@@ -27,7 +29,8 @@ start() {
     flock 9
     vm_up && exit 0
     stop_locked
-    [ -f "$IMG/version" ] || { echo "win32-run: no i386 machine image (scripts/deps.sh builds it)" >&2; exit 1; }
+    [ -f "$IMG/version" ] ||
+      { echo "win32-run: no i386 machine image for these guest scripts in $IMG (scripts/win32/image.sh builds it; scripts/deps.sh runs that)" >&2; exit 1; }
     rm -rf "$JOBS"; mkdir -p "$JOBS"
     setsid qemu-system-i386 -accel tcg,thread=multi -cpu max,-smap -smp 2 -m 2048 \
       -display none -nic none -monitor none -serial "file:$VM/console.log" -no-reboot \

@@ -44,7 +44,10 @@ VstInt32 APluginEditor::getRect(ERect** ptr) {
 
 VstInt32 APluginEditor::open(void* ptr) {
   TPluginEditorWindow* w = window();
-  // The first open (the count is about to become 1), or a kept window that is gone.
+  // The first open (the count is about to become 1), or no window. Either
+  // way none exists here: a window lives exactly while the count is above 0,
+  // since the close that brings it to 0 destroys the window and an open
+  // that fails changes neither.
   if (openCount == 0 || !w) {
     // Everything that can fail (memory for the window, its pictures and
     // controls, the platform's window) happens before the window is
@@ -61,8 +64,6 @@ VstInt32 APluginEditor::open(void* ptr) {
     }
     copyParameters(*fresh);
     fresh->plugin = plugin();
-    // A kept window that lost its native window is replaced, never leaked.
-    if (w) destroyWindow();
     w = fresh.release();
     editorWindow.store(w, std::memory_order_seq_cst);
   }

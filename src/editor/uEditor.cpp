@@ -53,6 +53,8 @@ TPluginEditorWindow::TPluginEditorWindow() : Form(kClientWidth, kClientHeight) {
   AboutButton.setCursor(toolkit::Cursor::Hand);
   AboutButton.setPicture(jpeg(editor_pictures::kAboutButtonJpeg, editor_pictures::kAboutButtonJpegSize));
   AboutButton.setOnClick([this](toolkit::PictureControl* sender) { AboutButtonClick(sender); });
+
+  FormCreate(this);
 }
 
 TPluginEditorWindow::~TPluginEditorWindow() {
@@ -86,6 +88,8 @@ void TPluginEditorWindow::par02PosChange(toolkit::PictureControl*) {
   paramValues[kParamVolume].store(value, std::memory_order_relaxed);
   if (plugin) plugin->setParameterAutomated(kParamVolume, value);
 }
+
+void TPluginEditorWindow::FormCreate(toolkit::Form*) {}
 
 void TPluginEditorWindow::AboutButtonClick(toolkit::PictureControl*) {
   if (About.Left() >= kAboutHiddenLeft) About.setLeft(0);

@@ -34,6 +34,11 @@ class TPluginEditorWindow : public toolkit::Form {
   void par01PosChange(toolkit::PictureControl* sender);
   void par02PosChange(toolkit::PictureControl* sender);
   void AboutButtonClick(toolkit::PictureControl* sender);
+  // The creation handler: runs once, last in the constructor, when every
+  // control is built and laid out and the faders' listeners are connected;
+  // before the bridge gives the window its native window and its plugin.
+  // It has nothing to do: the layout is complete without it.
+  void FormCreate(toolkit::Form* sender);
 
   // Declaration order; the z-order is bg, par01, par02, About, AboutButton.
   toolkit::PictureControl bg;

@@ -7,9 +7,11 @@
 
 #include <cstdint>
 
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+// The MXCSR exists where SSE does; a build for an older processor does its
+// arithmetic on the x87 alone.
+#if defined(__SSE__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 1)
 #include <xmmintrin.h>
-#define VANTOREL_X86 1
+#define VANTOREL_MXCSR 1
 #endif
 
 class FloatEnvGuard {
@@ -18,7 +20,7 @@ class FloatEnvGuard {
   static constexpr uint16_t kX87Control = 0x037F;                        // masked, 64-bit, nearest
 
   FloatEnvGuard() {
-#ifdef VANTOREL_X86
+#ifdef VANTOREL_MXCSR
     saved_mxcsr_ = _mm_getcsr();
     _mm_setcsr(kAudioMxcsr);
 #endif
@@ -32,7 +34,7 @@ class FloatEnvGuard {
 #if defined(__i386__)
     __asm__ volatile("fldcw %0" : : "m"(saved_x87_));
 #endif
-#ifdef VANTOREL_X86
+#ifdef VANTOREL_MXCSR
     _mm_setcsr(saved_mxcsr_);
 #endif
   }
@@ -40,7 +42,7 @@ class FloatEnvGuard {
   FloatEnvGuard& operator=(const FloatEnvGuard&) = delete;
 
  private:
-#ifdef VANTOREL_X86
+#ifdef VANTOREL_MXCSR
   unsigned saved_mxcsr_ = 0;
 #endif
 #if defined(__i386__)

@@ -2,34 +2,20 @@
 
 #include <algorithm>
 
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
-#include <emmintrin.h>
-#define VANTOREL_SSE2 1
-#else
-#include "host/DVstUtils.h"
-#endif
-
 namespace vantorel {
 
 namespace {
 
 constexpr double kGrid = 137438953472.0;  // 2^37
-constexpr double kLimit = 32768.0;        // 2^15
-constexpr double kTwo52 = 4503599627370496.0;
+constexpr double kLimit = kExactLoopEnd;  // 2^15
 
-// Nearest integer, ties to even: the conversion rounds by the MXCSR, which
-// the entry functions set to nearest. Arguments stay far inside int32.
-inline int32_t roundToEven(double x) {
-#ifdef VANTOREL_SSE2
-  return _mm_cvtsd_si32(_mm_set_sd(x));
-#else
-  return static_cast<int32_t>(roundHalfEven(x));
-#endif
-}
-
+// Whether x (in [0, 2^15)) is a multiple of 2^-37. Scaling by a power of two
+// is exact, and truncation does not depend on the rounding mode or on the
+// precision of the x87, whose excess bits would make an addition of 2^52
+// keep a fraction here.
 inline bool onGrid(double x) {
-  const double scaled = x * kGrid;  // exact: a power of two
-  return (scaled + kTwo52) - kTwo52 == scaled;  // integral (scaled < 2^52)
+  const double scaled = x * kGrid;
+  return static_cast<double>(static_cast<int64_t>(scaled)) == scaled;
 }
 
 // Buffer index of a position below 2 * kLoopBufferLength.
@@ -127,7 +113,8 @@ template <bool Accumulate>
 double playLoop(const float* buffer, double position, double increment, int32_t loopEnd, double gain,
                 float* outL, float* outR, int32_t frames) {
   const double end = static_cast<double>(loopEnd);
-  const bool exactIncrement = exactSteps(0.0, increment);
+  // Past kExactLoopEnd the sums could leave the exact range.
+  const bool exactIncrement = loopEnd <= kExactLoopEnd && exactSteps(0.0, increment);
   int32_t i = 0;
   while (i < frames) {
     if (!exactIncrement || !exactSteps(position, 0.0)) {

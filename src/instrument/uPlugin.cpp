@@ -6,10 +6,6 @@
 #include <cstring>
 #include <new>
 
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
-#include <emmintrin.h>
-#endif
-
 #include "editor/APluginEditor.h"
 #include "host/DFloatEnv.h"
 #include "host/DVstUtils.h"
@@ -285,6 +281,10 @@ VstInt32 APlugin::processEvents(VstEvents* events) {
 // Buffer engine
 
 static_assert(APlugin::kBufferLength == vantorel::kLoopBufferLength, "the loop player plays this buffer");
+// A loop ends at most (1 + kLoopLengthOffset) buffer lengths in, so every
+// loop the engine makes is one the player computes frames of independently.
+static_assert(APlugin::kBufferLength * (1.0 + kLoopLengthOffset) + 1.0 <= vantorel::kExactLoopEnd,
+              "the longest loop stays in the loop player's exact range");
 
 int APlugin::searchLoopStart() const {
   int quiet = 0;
@@ -308,16 +308,6 @@ VstInt32 APlugin::startLoop() {
 }
 
 namespace {
-
-// Nearest integer, ties to even, by the MXCSR that the entry functions set
-// to round to nearest (FloatEnvGuard). Loop lengths stay far inside int32.
-inline VstInt32 roundToEven(double x) {
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
-  return _mm_cvtsd_si32(_mm_set_sd(x));
-#else
-  return static_cast<VstInt32>(roundHalfEven(x));
-#endif
-}
 
 // One stretch of recording that does not cross the buffer's end. Each frame
 // depends on nothing but its own inputs, so the compiler may vectorise it;
@@ -394,7 +384,7 @@ void APlugin::loopBlock(float* outL, float* outR, VstInt32 sampleFrames, float s
     loopStartFound = 1;
     loopStart = startLoop();
   }
-  loopEnd = loopStart + roundToEven((static_cast<double>(size) + kLoopLengthOffset) *
+  loopEnd = loopStart + vantorel::roundToEven((static_cast<double>(size) + kLoopLengthOffset) *
                                     static_cast<double>(kBufferLength - loopStart));
   readPosition = vantorel::playLoop<Accumulate>(sampleBuffer, readPosition, readIncrement, loopEnd, gain, outL,
                                                 outR, sampleFrames);

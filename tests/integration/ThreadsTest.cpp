@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <thread>
+#include <vector>
 
 #include "support/TestHost.h"
 
@@ -54,36 +55,70 @@ TEST(Threads, AudioParametersAndQueriesRunConcurrently) {
   EXPECT_TRUE(finite);
 }
 
-// A change made on another thread while the audio thread runs blocks shows
-// in full from the next block on: the audio thread waits for the writer
-// between two blocks (a host's hand-over), then the whole block obeys it.
+// A change made on another thread while the audio thread runs block after
+// block lands, in full, no later than the block after the one during which
+// it was made. The audio thread says which block it starts before it starts
+// it; right after each change the writer reads that number, s: the change
+// was made before block s + 1 began, so block s + 1 must play it, and so must
+// every later block until the writer could have made the next change.
 TEST(Threads, AChangeFromAnotherThreadLandsByTheNextBlock) {
   vtest::RecordingHost host;
   vtest::PluginInstance plugin(host);
   ASSERT_TRUE(plugin.ok()) << plugin.error();
   plugin.dispatch(effMainsChanged, 0, 1);
-  vtest::AudioBuffers audio(2, 2, 64);
-  audio.fillInput(0, 0.5f);
-  audio.fillInput(1, 0.5f);
-  const struct {
-    int index;
-    float value;
-    float input;     // on both inputs
-    float expected;  // every output sample of the next block
-  } changes[] = {
-      {1, 1.0f, 0.5f, 0.0f},   {1, 0.0f, 0.5f, 0.5f}, {1, 0.5f, 0.5f, 0.25f}, {1, 0.0f, 0.5f, 0.5f},
-      {0, 0.0f, 0.25f, 0.5f},  // looping what was recorded (0.5), not the input
-  };
-  for (const auto& c : changes) {
-    plugin.processReplacing(audio);
-    std::thread writer([&] { plugin.setParameter(c.index, c.value); });
-    writer.join();
-    audio.fillInput(0, c.input);
-    audio.fillInput(1, c.input);
-    audio.fillOutput(0, 7.0f);
-    audio.fillOutput(1, 7.0f);
-    plugin.processReplacing(audio);
-    for (int i = 0; i < 64; ++i) ASSERT_EQ(audio.output(0)[i], c.expected) << "frame " << i;
+
+  constexpr int kChanges = 100, kAhead = 16, kMostBlocks = kChanges * (kAhead + 4);
+  const float volumes[] = {1.0f, 0.0f, 0.5f, 0.25f};  // each differs from the one before
+  auto played = [](float volume) { return static_cast<float>((1.0 - volume) * 0.5); };  // input 0.5
+  std::vector<float> output(kMostBlocks);
+  std::vector<char> whole(kMostBlocks);
+  std::vector<int> landsBy(kChanges), quietUntil(kChanges);
+  std::atomic<int> started{-1}, finished{0}, seen{-1};
+  std::atomic<bool> writing{true}, stopped{false};
+  int blocks = 0;
+
+  std::thread audioThread([&] {
+    vtest::AudioBuffers audio(2, 2, 64);
+    audio.fillInput(0, 0.5f);
+    audio.fillInput(1, 0.5f);
+    for (; blocks < kMostBlocks && writing.load(); ++blocks) {
+      // Never more than kAhead blocks past the writer, however the two are scheduled.
+      while (blocks > seen.load() + kAhead && writing.load()) std::this_thread::yield();
+      started.store(blocks);
+      std::atomic_thread_fence(std::memory_order_seq_cst);
+      audio.fillOutput(0, 7.0f);
+      audio.fillOutput(1, 7.0f);
+      plugin.processReplacing(audio);
+      output[blocks] = audio.output(0)[0];
+      whole[blocks] = 1;
+      for (int i = 0; i < 64; ++i)
+        if (audio.output(0)[i] != output[blocks] || audio.output(1)[i] != output[blocks]) whole[blocks] = 0;
+      finished.store(blocks + 1);
+    }
+    stopped = true;
+  });
+  for (int i = 0; i < kChanges; ++i) {
+    plugin.setParameter(1, volumes[i % 4]);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    const int s = started.load();
+    seen = s;
+    landsBy[i] = s + 1;
+    // The next change waits for block s + 1 to end, and 0 to 2 blocks more.
+    quietUntil[i] = s + 2 + i % 3;
+    while (finished.load() < quietUntil[i] && !stopped.load()) std::this_thread::yield();
+  }
+  writing = false;
+  audioThread.join();
+
+  ASSERT_GE(blocks, landsBy[kChanges - 1] + 1) << "the audio thread stopped early";
+  for (int b = 0; b < blocks; ++b) ASSERT_TRUE(whole[b]) << "block " << b << " changed within itself";
+  for (int i = 0; i < kChanges; ++i) {
+    const float now = played(volumes[i % 4]), next = played(volumes[(i + 1) % 4]);
+    const int end = i + 1 < kChanges ? landsBy[i + 1] : blocks;
+    for (int b = landsBy[i]; b < end; ++b) {
+      if (b < quietUntil[i] || i + 1 == kChanges) ASSERT_EQ(output[b], now) << "change " << i << " in block " << b;
+      else ASSERT_TRUE(output[b] == now || output[b] == next) << "change " << i << " in block " << b;
+    }
   }
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What the tests rely on in scripts/win32-run.sh: a program's output and
 # exit status come back, a file argument under the repository reaches it
-# unchanged, and the time limit stops a program that runs on.
+# unchanged, a program and a DLL anywhere in the repository run (not only
+# those in build/win32), and the time limit stops a program that runs on.
 #   runner_test.sh WIN32_BUILD
 set -u
 win=$1
@@ -19,11 +20,23 @@ out=$(tr -d '\r' <"$win/tests/runner-out.txt")
   fail "vstrun.exe info with a file argument under the repository: $(head -n 3 "$win/tests/runner-info.txt")"
 grep -q 'Vantorel' "$win/tests/runner-info.txt" || fail "info did not name the module"
 
+# A copy of the host and the module in another folder of the build tree,
+# named by absolute and by relative paths.
+elsewhere=$(mktemp -d "$win/../.runner-elsewhere.XXXXXX")
+trap 'rm -rf "$elsewhere"' EXIT
+cp "$win/vstrun.exe" "$win/Vantorel.dll" "$elsewhere/"
+"$run" "$elsewhere/vstrun.exe" info "$elsewhere/Vantorel.dll" >"$win/tests/runner-elsewhere.txt" 2>&1 &&
+  grep -q 'Vantorel' "$win/tests/runner-elsewhere.txt" ||
+  fail "a program and a DLL outside build/win32: $(head -n 5 "$win/tests/runner-elsewhere.txt")"
+(cd "$elsewhere" && "$run" ./vstrun.exe info Vantorel.dll) >"$win/tests/runner-elsewhere.txt" 2>&1 &&
+  grep -q 'Vantorel' "$win/tests/runner-elsewhere.txt" ||
+  fail "the same by relative paths: $(head -n 5 "$win/tests/runner-elsewhere.txt")"
+
 start=$SECONDS
 VANTOREL_WIN32_TIMEOUT=3 "$run" "$win/vstrun.exe" editor "$win/Vantorel.dll" --seconds 60 >/dev/null 2>&1
 rc=$?
 [ "$rc" -eq 124 ] || fail "time limit: expected status 124, got $rc"
 [ $((SECONDS - start)) -lt 45 ] || fail "time limit: the program ran $((SECONDS - start)) s"
 
-[ $failures -eq 0 ] && echo "runner: status, output, file arguments and time limit as expected"
+[ $failures -eq 0 ] && echo "runner: status, output, file arguments, programs elsewhere and time limit as expected"
 exit $((failures > 0))

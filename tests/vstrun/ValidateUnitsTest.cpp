@@ -2,6 +2,8 @@
 // record were wrong, every check built on it would pass or fail falsely.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -175,11 +177,18 @@ void leaves(const Options&, Report& r) {
 
 TEST(ValidateParts, AChildThatCrashesHangsOrLeavesEarlyIsToldApart) {
   Options o;
-  auto run = [&](void (*fn)(const Options&, Report&), ChildOutput& out) {
-    return runChildProcess(Group{"g", fn, 1}, o, 1, out);
+  // Children that end by themselves get a limit they never reach. The one
+  // that hangs gets ten times what a whole child took here (at least a
+  // second), so a busy machine, slow to start a process, still shows its
+  // step before the limit runs out.
+  auto run = [&](void (*fn)(const Options&, Report&), ChildOutput& out, int limit = 300) {
+    return runChildProcess(Group{"g", fn, limit}, o, limit, out);
   };
   ChildOutput ok, crashed, hung, left;
+  const auto t0 = std::chrono::steady_clock::now();
   Ending e = run(passes, ok);
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const int hangLimit = std::max(1, static_cast<int>(std::ceil(10.0 * took)));
   EXPECT_TRUE(ok.finished);
   EXPECT_FALSE(e.crashed || e.timedOut || e.code);
   ASSERT_EQ(ok.results.size(), 1u);
@@ -190,7 +199,7 @@ TEST(ValidateParts, AChildThatCrashesHangsOrLeavesEarlyIsToldApart) {
   EXPECT_EQ(describeEnding(e).rfind("crashed (signal 6", 0), 0u) << describeEnding(e);
   EXPECT_EQ(crashed.lastStep, "about to abort");
 
-  e = run(hangs, hung);
+  e = run(hangs, hung, hangLimit);
   EXPECT_TRUE(e.timedOut);
   EXPECT_EQ(hung.lastStep, "about to hang");
 

@@ -191,7 +191,11 @@ void checkThreads(const Options& o, Report& report) {
       }
       if (open) vsthost::dispatch(e, effEditClose);
     });
+    // Time alone proves nothing on a busy machine: go on until each thread
+    // has done some rounds as well, within a ceiling.
     sleepMs(200 * o.level);
+    for (int waited = 0; waited < 10000 && (calls.load() < 20 || idles.load() < 5 || audio.blocks() < 20); waited += 10)
+      sleepMs(10);
     stop.store(true);
     control.join();
     ui.join();

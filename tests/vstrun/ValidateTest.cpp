@@ -121,9 +121,14 @@ TEST(Validate, LeaksWithoutBoundAndMixingWronglyWhereHostsCallProcessFail) {
   const ProcessResult r = runVstrun({"validate", vtest::fixturePath("Leaky"), "--level", "1", "--seed", "1", "--only",
                                      "lifecycle.memory,processing.accumulating"});
   EXPECT_EQ(r.status, 1) << r.out << r.err;
-  EXPECT_NE(findLine(r.out, "FAIL", {"lifecycle: leaks: resident memory", "sustained over the last half of 20 cycles"}),
+  EXPECT_NE(findLine(r.out, "FAIL", {"lifecycle: leaks: resident memory per instance;",
+                                     "sustained over the last half of 20 cycles"}),
             "")
       << r.out;
+  const ProcessResult load = runVstrun({"validate", vtest::fixturePath("LeakyLoad"), "--level", "1", "--seed", "1",
+                                        "--only", "lifecycle.memory"});
+  EXPECT_EQ(load.status, 1) << load.out << load.err;
+  EXPECT_NE(findLine(load.out, "FAIL", {"lifecycle: leaks: resident memory per load;"}), "") << load.out;
   EXPECT_NE(findLine(r.out, "FAIL", {"process replaces the outputs", "does not declare it can replace"}), "") << r.out;
   EXPECT_EQ(linesOf(r.out).size(), 5u) << "only the two checks asked for: " << r.out;
 }

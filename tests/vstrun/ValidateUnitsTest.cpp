@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -170,9 +171,44 @@ void hangs(const Options&, Report& r) {
   r.step("about to hang");
   for (;;) pause();
 }
+void spins(const Options&, Report& r) {
+  r.step("about to spin");
+  for (volatile unsigned i = 0;; i = i + 1) {
+  }
+}
+// Stopped for 2 s (as a child the machine gives no processor to): slow, not hung.
+void starves(const Options&, Report& r) {
+  r.step("stopped");
+  const pid_t self = getpid();
+  if (fork() == 0) {
+    sleep(2);
+    kill(self, SIGCONT);
+    _exit(0);
+  }
+  raise(SIGSTOP);
+  r.pass("resumed");
+}
 void leaves(const Options&, Report& r) {
   r.pass("half done");
   _exit(0);
+}
+
+TEST(ValidateParts, AHangIsCountedInTheChildsOwnTimeWithACeilingOnTheClock) {
+  const auto t0 = std::chrono::steady_clock::now(), t1 = t0 + std::chrono::seconds(1);
+  HangWatch starved(30), spinning(30), group(30);
+  for (int i = 0; i < 290; ++i) starved.advance(1.0, 0.09, t0);  // a step 290 s ago, a tenth of a core since
+  EXPECT_FALSE(starved.overdue());
+  starved.advance(11.0, 1.0, t0);
+  EXPECT_TRUE(starved.overdue()) << "over 10 x the limit on the clock without a step";
+  spinning.advance(20.0, 20.0, t0);
+  spinning.advance(5.0, 5.0, t1);  // a step: the count starts again
+  EXPECT_FALSE(spinning.overdue());
+  spinning.advance(31.0, 31.0, t1);
+  EXPECT_TRUE(spinning.overdue());
+  for (int i = 0; i < 299; ++i) group.advance(3.0, 1.0, t0 + std::chrono::seconds(i));  // a step every 3 s
+  EXPECT_FALSE(group.overdue());
+  group.advance(3.0, 2.0, t1);
+  EXPECT_TRUE(group.overdue()) << "the group's own time above 10 x the limit";
 }
 
 TEST(ValidateParts, AChildThatCrashesHangsOrLeavesEarlyIsToldApart) {
@@ -202,6 +238,14 @@ TEST(ValidateParts, AChildThatCrashesHangsOrLeavesEarlyIsToldApart) {
   e = run(hangs, hung, hangLimit);
   EXPECT_TRUE(e.timedOut);
   EXPECT_EQ(hung.lastStep, "about to hang");
+
+  ChildOutput spun, starved;
+  e = run(spins, spun, 1);
+  EXPECT_TRUE(e.timedOut);
+  EXPECT_EQ(spun.lastStep, "about to spin");
+  e = run(starves, starved, 1);
+  EXPECT_FALSE(e.timedOut) << "2 s without a processor is not 1 s of its own time";
+  EXPECT_TRUE(starved.finished);
 
   e = run(leaves, left);
   EXPECT_FALSE(left.finished) << "a group that exits on its own never said it was done";

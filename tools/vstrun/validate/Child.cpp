@@ -6,6 +6,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -16,13 +17,89 @@ namespace validate {
 
 namespace {
 
-// A group may take long (heavy editors open slowly) but must keep moving:
-// no new line for limit seconds is a hang; the whole group gets ten times
-// that.
-bool overdue(const ChildOutput& output, std::chrono::steady_clock::time_point start, int limitSeconds) {
+// A child's own time since the watch last looked: on Linux the CPU time its
+// threads used (utime + stime), or all the wall time when none of its
+// threads could run (blocked in a wait, a pause or a lock); on Windows the
+// CPU time it used plus the time the machine had a processor idle that it
+// could have used. A child kept waiting for a processor, or stopped by a
+// debugger, is not counted.
+#ifdef _WIN32
+double fileTimeSeconds(const FILETIME& t) {
+  return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) * 1e-7;
+}
+
+struct ChildClock {
+  HANDLE process;
+  double cpu = -1, idle = -1;
+  double credit(double wall) {
+    FILETIME created, exited, kernel, user, sysIdle, sysKernel, sysUser;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user) ||
+        !GetSystemTimes(&sysIdle, &sysKernel, &sysUser))
+      return wall;
+    const double c = fileTimeSeconds(kernel) + fileTimeSeconds(user), i = fileTimeSeconds(sysIdle);
+    const double got = cpu < 0 ? wall : (c - cpu) + (i - idle);
+    cpu = c;
+    idle = i;
+    return got < wall ? got : wall;
+  }
+};
+#else
+// The state letter and utime + stime (in clock ticks) from a /proc stat file.
+bool readStat(const std::string& path, char& state, double& ticks) {
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (!f) return false;
+  char buf[1024];
+  const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+  std::fclose(f);
+  buf[n] = '\0';
+  const char* p = std::strrchr(buf, ')');  // the name may hold spaces and parentheses
+  unsigned long long utime = 0, stime = 0;
+  if (!p || std::sscanf(p + 1, " %c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu %llu", &state, &utime, &stime) != 3)
+    return false;
+  ticks = static_cast<double>(utime + stime);
+  return true;
+}
+
+struct ChildClock {
+  pid_t pid;
+  double cpu = -1;
+  double credit(double wall) {
+    char state = 0;
+    double ticks = 0;
+    const std::string dir = "/proc/" + std::to_string(pid);
+    if (!readStat(dir + "/stat", state, ticks)) return wall;
+    const double c = ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+    const double used = cpu < 0 ? 0 : c - cpu;
+    cpu = c;
+    bool blocked = true, stopped = state == 'T' || state == 't';
+    if (DIR* d = opendir((dir + "/task").c_str())) {
+      while (dirent* t = readdir(d)) {
+        char s = 0;
+        double ignored = 0;
+        if (t->d_name[0] != '.' && readStat(dir + "/task/" + t->d_name + "/stat", s, ignored)) {
+          if (s == 'R') blocked = false;
+          if (s == 'T' || s == 't') stopped = true;
+        }
+      }
+      closedir(d);
+    }
+    if (stopped) return 0;
+    if (blocked) return wall;
+    return used < wall ? used : wall;
+  }
+};
+#endif
+
+// Fed every few hundred milliseconds by the loops below; a step stops the
+// silence count.
+bool overdue(HangWatch& watch, ChildClock& clock, const ChildOutput& output,
+             std::chrono::steady_clock::time_point& last) {
   const auto now = std::chrono::steady_clock::now();
-  return now - output.lastActivity > std::chrono::seconds(limitSeconds) ||
-         now - start > std::chrono::seconds(10 * limitSeconds);
+  const double wall = std::chrono::duration<double>(now - last).count();
+  if (wall < 0.05) return watch.overdue();
+  last = now;
+  watch.advance(wall, clock.credit(wall), output.lastActivity);
+  return watch.overdue();
 }
 
 uint64_t groupSeed(uint64_t seed, const std::string& name) {
@@ -31,6 +108,22 @@ uint64_t groupSeed(uint64_t seed, const std::string& name) {
   return h;
 }
 }  // namespace
+
+void HangWatch::advance(double wall, double credited, std::chrono::steady_clock::time_point lastLine) {
+  if (lastLine != lastLine_) {
+    lastLine_ = lastLine;
+    silentOwn_ = silentWall_ = 0;
+  }
+  silentOwn_ += credited;
+  silentWall_ += wall;
+  totalOwn_ += credited;
+  totalWall_ += wall;
+}
+
+bool HangWatch::overdue() const {
+  return silentOwn_ > limit_ || totalOwn_ > 10.0 * limit_ || silentWall_ > 10.0 * limit_ ||
+         totalWall_ > 40.0 * limit_;
+}
 
 void runGroupHere(const Group& g, const Options& o, std::FILE* out) {
   Options mine = o;
@@ -93,8 +186,10 @@ Ending runChildProcess(const Group& g, const Options& o, int limitSeconds, Child
   CloseHandle(writeEnd);
   CloseHandle(pi.hThread);
   Ending ending;
-  const auto start = std::chrono::steady_clock::now();
-  output.lastActivity = start;
+  auto last = std::chrono::steady_clock::now();
+  output.lastActivity = last;
+  HangWatch watch(limitSeconds);
+  ChildClock clock{pi.hProcess};
   char buf[4096];
   auto drain = [&] {
     DWORD avail = 0, got = 0;
@@ -105,7 +200,7 @@ Ending runChildProcess(const Group& g, const Options& o, int limitSeconds, Child
   for (;;) {
     drain();
     if (WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0) break;
-    if (overdue(output, start, limitSeconds)) {
+    if (overdue(watch, clock, output, last)) {
       TerminateProcess(pi.hProcess, 1);
       WaitForSingleObject(pi.hProcess, INFINITE);
       ending.timedOut = true;
@@ -145,11 +240,13 @@ Ending runChildProcess(const Group& g, const Options& o, int limitSeconds, Child
   }
   close(fds[1]);
   Ending ending;
-  const auto start = std::chrono::steady_clock::now();
-  output.lastActivity = start;
+  auto last = std::chrono::steady_clock::now();
+  output.lastActivity = last;
+  HangWatch watch(limitSeconds);
+  ChildClock clock{pid};
   char buf[4096];
   for (;;) {
-    if (overdue(output, start, limitSeconds)) {
+    if (overdue(watch, clock, output, last)) {
       kill(pid, SIGKILL);
       ending.timedOut = true;
       break;
@@ -168,7 +265,7 @@ Ending runChildProcess(const Group& g, const Options& o, int limitSeconds, Child
   for (;;) {
     const pid_t w = waitpid(pid, &status, WNOHANG);
     if (w == pid) break;
-    if (overdue(output, start, limitSeconds) && !ending.timedOut) {
+    if (!ending.timedOut && overdue(watch, clock, output, last)) {
       kill(pid, SIGKILL);
       ending.timedOut = true;
     }

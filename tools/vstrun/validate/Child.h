@@ -60,6 +60,23 @@ struct Ending {
   long code = 0;  // exit status, signal or exception code
 };
 
+// Decides when a child is hung. It is fed the wall time that passed and the
+// part of it that was the child's own (the time it ran, or was blocked with
+// nothing to run; not the time it waited for a processor). No step for
+// limit s of its own time, or 10 x limit s of its own time for the whole
+// group, is a hang; so are 10 x limit s on the clock without a step and
+// 40 x limit s on the clock for the group, however starved the child was.
+class HangWatch {
+ public:
+  explicit HangWatch(int limitSeconds) : limit_(limitSeconds) {}
+  void advance(double wall, double credited, std::chrono::steady_clock::time_point lastLine);
+  bool overdue() const;
+
+ private:
+  double limit_, silentOwn_ = 0, silentWall_ = 0, totalOwn_ = 0, totalWall_ = 0;
+  std::chrono::steady_clock::time_point lastLine_{};
+};
+
 // Runs the group in this process, writing its lines on out; catches what the
 // group throws. Each group gets a seed of its own, derived from o.seed.
 void runGroupHere(const Group& g, const Options& o, std::FILE* out);

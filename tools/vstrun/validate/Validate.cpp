@@ -114,8 +114,9 @@ GroupRun runGroup(const Group& g, const Options& o) {
                {}};
   const std::string during = output.lastStep.empty() ? "" : " during: " + output.lastStep;
   if (ending.timedOut)
-    run.results.push_back({'F', format("%s: hung: no progress for %d s, or not done in %d s%s", g.name, limit,
-                                       10 * limit, during.c_str()),
+    run.results.push_back({'F', format("%s: hung: no progress for %d s of its own time (or %d s on the clock), or not "
+                                       "done in %d s of its own time (or %d s on the clock)%s",
+                                       g.name, limit, 10 * limit, 10 * limit, 40 * limit, during.c_str()),
                            output.lastCheck});
   else if (ending.crashed || ending.code != 0 || !output.finished)
     run.results.push_back(

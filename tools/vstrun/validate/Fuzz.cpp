@@ -118,7 +118,8 @@ class Fuzzer {
     eventsPending_ = false;
     fillNoise(in_, n, rng_);
     const bool acc = e_->process && !(e_->flags & effFlagsCanReplacing);
-    report_.step(format("step %d: %s of %d frames", step_, acc ? "process" : "processReplacing", n));
+    report_.step(format("step %d: %s of %d frames (block size %d, %.0f Hz)", step_, acc ? "process" : "processReplacing",
+                        n, block_, rate_));
     inst_.process(in_, out_, n, acc);
     ++blocks_;
     const std::string nf = firstNonFinite(out_, n);
@@ -164,6 +165,7 @@ class Fuzzer {
         }
         c.value = block_;
         c.opt = rates[rng_() % 5];
+        if (c.op != effSetBlockSize) rate_ = c.opt;
         return true;
       case effMainsChanged:
         c.value = rng_() % 2;
@@ -275,6 +277,7 @@ class Fuzzer {
   VstInt32 block_ = 512;  // the announced largest block
   int next_ = 1;          // the next block's length
   bool eventsPending_ = false;  // sent for the next block
+  double rate_ = 44100.0;       // the last sample rate set
   bool on_ = true;
   std::vector<char> chunk_;
   int step_ = 0;

@@ -11,6 +11,9 @@
 #   ./run.sh                  the demo
 #   ./run.sh info [BUILD...]  what a host sees in each build's module
 #                             (linux64 linux32 win64 win32; default all four)
+#   ./run.sh release          the release files in out/release/: installer,
+#                             zips, .debs, tarballs, debug archives, SHA256SUMS
+#                             (scripts/release.sh; docs/releasing.md)
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")" && pwd)
 source "$ROOT/scripts/common.sh"
@@ -95,6 +98,7 @@ demo() {
 install_deps || exit 1
 case "${1:-}" in
   info) shift; info "$@" ;;
+  release) "$ROOT/scripts/release.sh" ;;
   "") demo ;;
-  *) say "usage: ./run.sh [info [linux64|linux32|win64|win32]...]"; exit 2 ;;
+  *) say "usage: ./run.sh [info [linux64|linux32|win64|win32]... | release]"; exit 2 ;;
 esac

@@ -5,7 +5,9 @@
 #                             linux32 (natively, or under qemu-i386), win64 (Wine),
 #                             win32 (32-bit Wine: natively, or in an emulated i386
 #                             machine; VANTOREL_WIN32_EMULATED=1 forces the latter),
-#                             fuzz (each libFuzzer target briefly)
+#                             fuzz (each libFuzzer target briefly),
+#                             release (the release files of linux64, linux32,
+#                             win64 and win32, installed and checked as users do)
 #   ./test.sh linux64 win64   only these builds
 #
 # Installs the dependencies first (scripts/deps.sh; VANTOREL_SKIP_DEPS=1 skips
@@ -63,8 +65,38 @@ print(passed, failed, skipped)
 PY
 }
 
+# The release files, made from the four product builds and checked; one
+# result per check of tests/release/check.sh.
+release_step() {
+  local log="$LOGS/release-test.log" pass fail skip
+  if ! "$ROOT/scripts/release.sh" >"$LOGS/release.log" 2>&1; then
+    say "release: making the release files FAILED"
+    tail -n 40 "$LOGS/release.log"
+    total_fail=$((total_fail + 1))
+    status=1
+    return
+  fi
+  "$ROOT/tests/release/check.sh" >"$log" 2>&1
+  local rc=$?
+  pass=$(grep -c '^ok ' "$log")
+  fail=$(grep -c '^FAIL ' "$log")
+  skip=$(grep -c '^skip ' "$log")
+  # A check that broke off without a verdict is a failure too.
+  if [ "$fail" -eq 0 ] && { [ "$rc" -ne 0 ] || [ "$pass" -eq 0 ]; }; then fail=1; fi
+  total_pass=$((total_pass + pass))
+  total_fail=$((total_fail + fail))
+  total_skip=$((total_skip + skip))
+  grep -E '^(FAIL|skip) ' "$log"
+  say "release: $pass passed, $fail failed$([ "$skip" -gt 0 ] && echo ", $skip skipped") ($((SECONDS - t0)) s)"
+  [ "$fail" -gt 0 ] && status=1
+}
+
 for p in "${presets[@]}"; do
   t0=$SECONDS
+  if [ "$p" = release ]; then
+    release_step
+    continue
+  fi
   if ! build_preset "$p"; then
     total_fail=$((total_fail + 1))
     status=1

@@ -1,7 +1,9 @@
 # Shared by test.sh and run.sh (sourced, not run). Expects ROOT to be the
 # repository's root.
 
-ALL_PRESETS=(linux64 linux64-asan linux64-tsan linux32 win64 win32 fuzz)
+# "release" is not a CMake preset: it packages the four product builds
+# (scripts/release.sh) and checks the packages (tests/release/check.sh).
+ALL_PRESETS=(linux64 linux64-asan linux64-tsan linux32 win64 win32 fuzz release)
 LOGS="$ROOT/build/logs"
 mkdir -p "$LOGS"
 

@@ -21,6 +21,7 @@ APT_PACKAGES=(
   python3-pil fonts-dejavu-core
   clang libclang-rt-14-dev
   lsp-plugins-vst dpf-plugins-vst zam-plugins
+  nsis lintian dpkg-dev zip
 )
 APT_I386=(libc6-dev:i386 libjpeg62-turbo-dev:i386 libsndfile1-dev:i386)
 # The shipped 32-bit Windows module runs in 32-bit Wine: Debian's wine32

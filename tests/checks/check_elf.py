@@ -4,6 +4,9 @@
   check_elf.py MODULE exports NAME...   the defined dynamic symbols (functions
                                         and data) are exactly NAME...
   check_elf.py MODULE class 32|64       ELF class
+  check_elf.py FILE defines-none NAME...
+                                        none of NAME... is a defined dynamic
+                                        symbol (so the file interposes none)
 
 Uses nm from binutils for the symbol table.
 """
@@ -31,6 +34,12 @@ def main(argv):
                 names.append(parts[2].split("@")[0])
         print("%s: exports %s (wanted exactly %s)" % (path, sorted(names), sorted(args)))
         return 0 if sorted(set(names)) == sorted(args) else 1
+    if what == "defines-none":
+        out = subprocess.run(["nm", "-D", "--defined-only", path], check=True, capture_output=True, text=True).stdout
+        names = {line.split()[2].split("@")[0] for line in out.splitlines() if len(line.split()) >= 3}
+        found = sorted(names & set(args))
+        print("%s: defines %s of %s" % (path, found, sorted(args)))
+        return 0 if not found else 1
     print("unknown check %r" % what, file=sys.stderr)
     return 2
 

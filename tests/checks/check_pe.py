@@ -4,6 +4,7 @@
   check_pe.py MODULE machine i386|amd64     the PE machine type
   check_pe.py MODULE exports NAME...        the export table names exactly NAME...
   check_pe.py MODULE imports                every imported DLL is a Windows system DLL
+  check_pe.py MODULE timestamp              the header holds no time (builds reproduce)
 
 Standard library only: reads the PE headers, the export directory and the
 import and delay-import directories itself.
@@ -36,7 +37,8 @@ class PE:
         if d[pe:pe + 4] != b"PE\0\0":
             raise ValueError("no PE signature")
         coff = pe + 4
-        (self.machine, nsections, _, _, _, opt_size, self.characteristics) = struct.unpack_from("<HHIIIHH", d, coff)
+        (self.machine, nsections, self.timestamp, _, _, opt_size,
+         self.characteristics) = struct.unpack_from("<HHIIIHH", d, coff)
         opt = coff + 20
         magic = struct.unpack_from("<H", d, opt)[0]
         if magic == 0x10B:
@@ -128,6 +130,9 @@ def main(argv):
         if bad:
             print("not Windows system DLLs: %s" % ", ".join(bad))
         return 1 if bad else 0
+    if what == "timestamp":
+        print("%s: time stamp %d (wanted 0)" % (path, pe.timestamp))
+        return 0 if pe.timestamp == 0 else 1
     print("unknown check %r" % what, file=sys.stderr)
     return 2
 

@@ -16,6 +16,11 @@
 
 namespace vstrun {
 
+// The handler reads where the render is; on Linux it runs as a signal
+// handler, where only lock-free atomics may be read.
+static_assert(std::atomic<const char*>::is_always_lock_free && std::atomic<int64_t>::is_always_lock_free,
+              "the crash handler reads the call site without locks");
+
 namespace {
 
 // Copied in when armed: the handler can use neither std::string nor the heap.

@@ -314,6 +314,7 @@ int main(int argc, char** argv) {
     return std::string("vstrun: ") + e.what() + " (see vstrun --help)\n";
   });
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("vstrun ") + VANTOREL_VERSION);
 
   std::string infoModule;
   bool infoJson = false;

@@ -122,8 +122,9 @@ Ending runChildProcess(const Group& g, const Options& o, int limitSeconds, Child
   return ending;
 }
 
+// Every result line is flushed as it is written, so the handler need not
+// touch stdio, whose lock the crashed thread may hold.
 LONG WINAPI onCrash(EXCEPTION_POINTERS* info) {
-  std::fflush(nullptr);
   TerminateProcess(GetCurrentProcess(), info->ExceptionRecord->ExceptionCode);
   return EXCEPTION_EXECUTE_HANDLER;
 }

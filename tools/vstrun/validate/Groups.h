@@ -36,6 +36,8 @@ void checkFuzz(const Options&, Report&);
 // calls made while a thread's audio flag is set.
 namespace rt {
 bool available();
+void begin();  // before the plug-in loads: the modules already there stay unwatched
+void watch();  // after it started: watches its module and those that came with it
 void setAudioThread(bool on);  // this thread's flag
 void reset();
 long allocations();

@@ -100,9 +100,11 @@ void checkRealtime(const Options& o, Report& report) {
     report.warn("realtime: allocations, locks and system calls on the audio thread are not watched in this build");
     return;
   }
+  rt::begin();
   Instance inst(o.module);
   AEffect* e = inst.effect();
   inst.plugin->start(44100.0, 512);
+  rt::watch();
   AudioBuffers in(e->numInputs, 512), out(e->numOutputs, 512);
   std::mt19937 rng = report.rng();
   EventList events;

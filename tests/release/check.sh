@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Checks the release files in out/release/ (scripts/release.sh) the way users
+# install them. One line per check: "ok NAME", "FAIL NAME: why" or
+# "skip NAME: why"; exits non-zero when a check failed.
+#
+#   tests/release/check.sh [RELEASE_FOLDER]
+set -uo pipefail
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+REL=${1:-$ROOT/out/release}
+WORK="$ROOT/build/release-test"
+failed=0
+ok() { echo "ok $1"; }
+bad() { echo "FAIL $1: $2"; failed=1; }
+skip() { echo "skip $1: $2"; }
+
+VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$ROOT/build/linux64/CMakeCache.txt")
+N="Vantorel-$VERSION"
+rm -rf "$WORK"
+mkdir -p "$WORK"
+
+# Every file listed, every sum right, nothing else in the folder.
+(cd "$REL" && sha256sum --quiet -c SHA256SUMS) >"$WORK/sums.log" 2>&1 &&
+  [ "$(cd "$REL" && ls | grep -vx SHA256SUMS | sort)" = "$(awk '{print $2}' "$REL/SHA256SUMS" | sort)" ] &&
+  [ "$(wc -l <"$REL/SHA256SUMS")" -eq 11 ] &&
+  ok sha256sums || bad sha256sums "$(cat "$WORK/sums.log")"
+
+# Archives: exact member lists (root-owned, one folder), shipped bytes equal to the builds'.
+if out=$("${PYTHON:-python3}" "$ROOT/tests/release/archives.py" "$REL" "$ROOT/build" "$VERSION" 2>&1); then
+  ok archives
+else
+  bad archives "$out"
+fi
+
+# Debian packages: file list, unpacked module validated by the unpacked
+# vstrun, lintian without error.
+for arch in amd64 i386; do
+  deb="$REL/vantorel_${VERSION}_$arch.deb"
+  case $arch in amd64) b=linux64 run=() ;; i386) b=linux32 run=("$ROOT/scripts/linux32-run.sh") ;; esac
+  want=$(printf '%s\n' ./ ./usr/ ./usr/bin/ ./usr/bin/vstrun ./usr/lib/ ./usr/lib/vst/ ./usr/lib/vst/Vantorel.so \
+    ./usr/share/ ./usr/share/doc/ ./usr/share/doc/vantorel/ ./usr/share/doc/vantorel/changelog.gz \
+    ./usr/share/doc/vantorel/copyright ./usr/share/man/ ./usr/share/man/man1/ ./usr/share/man/man1/vstrun.1.gz)
+  got=$(dpkg-deb -c "$deb" | awk '{print $6}')
+  owners=$(dpkg-deb -c "$deb" | awk '{print $2}' | sort -u)
+  arch_field=$(dpkg-deb -f "$deb" Architecture)
+  if [ "$got" = "$want" ] && [ "$owners" = root/root ] && [ "$arch_field" = "$arch" ]; then
+    ok "deb-$arch-files"
+  else
+    bad "deb-$arch-files" "$(diff <(echo "$want") <(echo "$got") | tr '\n' ' ') owners=$owners arch=$arch_field"
+  fi
+  r="$WORK/root-$arch"
+  dpkg -x "$deb" "$r"
+  if ! cmp -s "$r/usr/lib/vst/Vantorel.so" "$ROOT/build/$b/Vantorel.so"; then
+    bad "deb-$arch-validate" "the packaged module differs from build/$b/Vantorel.so"
+  elif ! v=$("${run[@]}" "$r/usr/bin/vstrun" --version 2>&1) || [ "$v" != "vstrun $VERSION" ]; then
+    bad "deb-$arch-validate" "vstrun --version said '$v', not 'vstrun $VERSION'"
+  elif "${run[@]}" "$r/usr/bin/vstrun" validate "$r/usr/lib/vst/Vantorel.so" --level 1 >"$WORK/validate-$arch.log" 2>&1; then
+    ok "deb-$arch-validate"
+  else
+    bad "deb-$arch-validate" "$(tail -n 15 "$WORK/validate-$arch.log")"
+  fi
+  # Errors fail; warnings are listed in the log (docs/releasing.md says why each stays).
+  lintian --fail-on error --tag-display-limit 0 "$deb" >"$WORK/lintian-$arch.log" 2>&1
+  rc=$?
+  if [ $rc -eq 0 ] && ! grep -q '^E: ' "$WORK/lintian-$arch.log"; then
+    ok "deb-$arch-lintian"
+  else
+    bad "deb-$arch-lintian" "$(grep -E '^[EW]: ' "$WORK/lintian-$arch.log" | head -n 20)"
+  fi
+done
+
+# The installer in 32-bit Wine, in a prefix of its own (natively a new one;
+# emulated, the machine's pristine disk in a machine of its own).
+"$ROOT/tests/release/installer.sh" "$REL/$N-windows-setup.exe" "$WORK" || failed=1
+
+exit $failed

@@ -3,18 +3,24 @@
 // Opcodes whose pointer the interface defines as a specific record get only
 // a valid record of that shape (or are not sent), so that a crash always
 // means a fault of the plug-in, not of the fuzzer:
-//   effClose (ends the instance), effEditOpen (a parent window) and so
-//   effEditClose (closing what was never opened), effEditGetRect
-//   (an ERect* to fill), effEditDraw (an ERect), effGetChunk / effSetChunk (a
+//   effOpen (sent once, before), effClose (ends the instance), effEditOpen
+//   (a parent window) and so effEditClose (closing what was never opened),
+//   effEditGetRect (an ERect* to fill; only while the fuzzer holds a
+//   display, as hosts ask only when about to open the editor), effEditDraw (an ERect), effGetChunk / effSetChunk (a
 //   chunk address; only the plug-in's own chunk goes back), effProcessEvents
-//   (an event list), pin properties (a 128-byte record), effSetProgramName
+//   (an event list in time order within the next block), pin properties (a 128-byte record), effSetProgramName
 //   and effCanDo and effString2Parameter (terminated texts), the text
 //   requests (a buffer of 256 bytes), effSetBlockSize and the sample rate
-//   (plausible values, while suspended), and never: offline and variable-I/O
+//   (plausible values, while suspended; only effSetBlockSize changes the
+//   largest block), and never: offline and variable-I/O
 //   records, speaker arrangements, parameter properties, MIDI program and
 //   key names, vendor-specific calls and the bank and program loading hints.
 // Every other opcode, and opcodes nobody defines, get null or a zeroed
 // buffer of random size with guard bytes that must stay untouched.
+// Blocks go through processReplacing; through the accumulating process only
+// when the plug-in does not declare it can replace (hosts then call nothing
+// else).
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -31,7 +37,7 @@ bool isTextRequest(VstInt32 op) { return conventionalTextLength(op) > 0; }
 
 bool neverSent(VstInt32 op) {
   static const std::set<VstInt32> never = {
-      effClose,           effEditOpen,           effEditClose,          effOfflineNotify,
+      effOpen,            effClose,              effEditOpen,           effEditClose,          effOfflineNotify,
       effOfflinePrepare,  effOfflineRun,         effProcessVarIo,       effSetSpeakerArrangement,
       effGetParameterProperties, effVendorSpecific, effGetMidiProgramName, effGetCurrentMidiProgram,
       effGetMidiProgramCategory, effGetMidiKeyName, effGetSpeakerArrangement, effBeginLoadBank,
@@ -69,7 +75,12 @@ class Fuzzer {
   Fuzzer(const Options& o, Report& report)
       : report_(report), rng_(report.rng()), inst_(o.module), e_(inst_.effect()), in_(e_->numInputs, 4096),
         out_(e_->numOutputs, 4096) {
+#ifndef _WIN32
+    display_.reset(new ParentWindow);
+    if (!display_->valid()) report_.noteSteps(" (" + display_->why() + ")");  // a crash tells it
+#endif
     inst_.plugin->start(44100.0, block_);
+    drawNextBlock();
   }
 
   // False after a FAIL.
@@ -85,6 +96,8 @@ class Fuzzer {
   }
   long calls() const { return calls_; }
   long blocks() const { return blocks_; }
+  // Why effEditGetRect was never sent, or empty.
+  std::string noDisplay() const { return display_ && !display_->valid() ? display_->why() : ""; }
 
  private:
   void mains(bool on) {
@@ -94,12 +107,19 @@ class Fuzzer {
     on_ = on;
   }
 
+  // The next block's length is drawn ahead, so that events sent before it
+  // lie within it, as a host's do.
+  void drawNextBlock() { next_ = 1 + static_cast<int>(rng_() % static_cast<unsigned>(block_)); }
+
   bool processBlock() {
     mains(true);  // as a host does: resume before processing
-    const int n = 1 + static_cast<int>(rng_() % static_cast<unsigned>(block_));
+    const int n = next_;
+    drawNextBlock();
+    eventsPending_ = false;
     fillNoise(in_, n, rng_);
-    const bool acc = e_->process && (rng_() % 4 == 0);
-    report_.step(format("step %d: %s of %d frames", step_, acc ? "process" : "processReplacing", n));
+    const bool acc = e_->process && !(e_->flags & effFlagsCanReplacing);
+    report_.step(format("step %d: %s of %d frames (block size %d, %.0f Hz)", step_, acc ? "process" : "processReplacing",
+                        n, block_, rate_));
     inst_.process(in_, out_, n, acc);
     ++blocks_;
     const std::string nf = firstNonFinite(out_, n);
@@ -138,15 +158,21 @@ class Fuzzer {
       case effSetBlockSize:
       case effSetBlockSizeAndSampleRate:
         mains(false);  // as hosts do: only while suspended
-        block_ = blockSizes[rng_() % 6];
+        if (c.op == effSetBlockSize) {
+          if (eventsPending_) return false;  // hosts send events just before their block
+          block_ = blockSizes[rng_() % 6];
+          if (next_ > block_) drawNextBlock();
+        }
         c.value = block_;
         c.opt = rates[rng_() % 5];
+        if (c.op != effSetBlockSize) rate_ = c.opt;
         return true;
       case effMainsChanged:
         c.value = rng_() % 2;
         on_ = c.value != 0;
         return true;
       case effEditGetRect:
+        if (display_ && !display_->valid()) return false;
         c.ptr = &c.rect;
         c.ptrText = "ERect**";
         return true;
@@ -164,14 +190,18 @@ class Fuzzer {
         c.value = static_cast<VstIntPtr>(chunk_.size());
         c.ptrText = format("its own chunk of %zu bytes", chunk_.size());
         return true;
-      case effProcessEvents:
-        for (int i = static_cast<int>(rng_() % 16); i > 0; --i)
-          c.events.addMidi(static_cast<int>(rng_() % static_cast<unsigned>(block_)),
-                           static_cast<unsigned char>(0x80 + rng_() % 0x70), static_cast<unsigned char>(rng_() % 128),
+      case effProcessEvents: {
+        std::vector<int> times(rng_() % 16);  // in time order, as hosts send them
+        for (int& t : times) t = static_cast<int>(rng_() % static_cast<unsigned>(next_));
+        std::sort(times.begin(), times.end());
+        for (int t : times)
+          c.events.addMidi(t, static_cast<unsigned char>(0x80 + rng_() % 0x70), static_cast<unsigned char>(rng_() % 128),
                            static_cast<unsigned char>(rng_() % 128));
         c.ptr = c.events.events();
         c.ptrText = format("%zu MIDI events", c.events.size());
+        eventsPending_ = eventsPending_ || !times.empty();
         return true;
+      }
       case effGetInputProperties:
       case effGetOutputProperties:
         c.buf.reset(new GuardedBuffer(sizeof(VstPinProperties)));
@@ -243,7 +273,11 @@ class Fuzzer {
   Instance inst_;
   AEffect* e_;
   AudioBuffers in_, out_;
-  VstInt32 block_ = 512;
+  std::unique_ptr<ParentWindow> display_;  // held for the whole run
+  VstInt32 block_ = 512;  // the announced largest block
+  int next_ = 1;          // the next block's length
+  bool eventsPending_ = false;  // sent for the next block
+  double rate_ = 44100.0;       // the last sample rate set
   bool on_ = true;
   std::vector<char> chunk_;
   int step_ = 0;
@@ -257,6 +291,8 @@ void fuzz(const Options& o, Report& report) {
     if (!fuzzer.step(step)) return;
   report.pass(format("fuzz: %d steps (%ld dispatcher calls, %ld blocks) without a fault", steps, fuzzer.calls(),
                      fuzzer.blocks()));
+  if (!fuzzer.noDisplay().empty())
+    report.warn("fuzz: effEditGetRect not checked: " + fuzzer.noDisplay());
 }
 
 }  // namespace

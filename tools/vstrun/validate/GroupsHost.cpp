@@ -271,13 +271,17 @@ void checkEditor(const Options& o, Report& report) {
     report.check("editor.open-close", [&] { report.pass("editor: the plug-in announces no editor; nothing to check"); });
     return;
   }
-  report.check("editor.rect-before", [&] { rectBeforeOpening(inst, report); });
-  if (!selected("editor.open-close", o.only, o.skip) && !selected("editor.while-processing", o.only, o.skip)) return;
+  // Hosts ask for the rectangle only when they are about to open the editor
+  // on their display.
   ParentWindow parent;
   if (!parent.valid()) {
+    report.check("editor.rect-before",
+                 [&] { report.warn("editor: effEditGetRect before opening not checked: " + parent.why()); });
     report.check("editor.open-close", [&] { report.warn("editor: not opened: " + parent.why()); });
     return;
   }
+  report.check("editor.rect-before", [&] { rectBeforeOpening(inst, report); });
+  if (!selected("editor.open-close", o.only, o.skip) && !selected("editor.while-processing", o.only, o.skip)) return;
   inst.plugin->start(44100.0, 256);
   report.check("editor.open-close", [&] { openAndClose(inst, parent, report); });
   report.check("editor.while-processing", [&] { openWhileProcessing(inst, parent, report); });

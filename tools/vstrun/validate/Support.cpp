@@ -2,10 +2,13 @@
 
 #include "validate/Checks.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 #if defined(__i386__) || defined(__x86_64__) || defined(_M_IX86) || defined(_M_X64)
 #include <xmmintrin.h>
@@ -326,9 +329,16 @@ ParentWindow::ParentWindow() {
     why_ = "libX11 is not available";
     return;
   }
-  display_ = x.openDisplay(nullptr);
+  const char* name = std::getenv("DISPLAY");
+  if (!name || !*name) {
+    why_ = "no X display (DISPLAY is unset)";
+    return;
+  }
+  constexpr int kAttempts = 20, kPauseMs = 250;
+  for (int attempt = 1; !(display_ = x.openDisplay(nullptr)) && attempt < kAttempts; ++attempt)
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPauseMs));
   if (!display_) {
-    why_ = "no X display (DISPLAY is unset or unreachable)";
+    why_ = format("no X display (%s unreachable for %d s)", name, kAttempts * kPauseMs / 1000);
     return;
   }
   const unsigned long w = x.createSimpleWindow(display_, x.defaultRootWindow(display_), 0, 0, 640, 480, 0, 0, 0);

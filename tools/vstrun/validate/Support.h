@@ -44,14 +44,17 @@ class Report {
   void pass(const std::string& text) { line('P', text); }
   void warn(const std::string& text) { line('W', text); }
   void fail(const std::string& text) { line('F', text); }
-  void step(const std::string& text) { line('S', text); }
+  void step(const std::string& text) { line('S', text + stepNote_); }
+  // Appended to every later step, so that a crash also tells what went
+  // wrong just before (an X display that could not be reached).
+  void noteSteps(const std::string& note) { stepNote_ = note; }
   int failures() const { return failures_; }
 
  private:
   void line(char kind, const std::string& text);
   std::FILE* out_;
   const Options& options_;
-  std::string current_;
+  std::string current_, stepNote_;
   int failures_ = 0;
 };
 
@@ -185,7 +188,11 @@ struct Instance {
 
 // A top-level window to parent editors on: an X11 window on Linux (libX11
 // opened at run time), a Win32 window on Windows. valid() is false when no
-// display can be had; why() tells.
+// display can be had; why() tells. A busy X server refuses a connection now
+// and then, so a failed one is retried for a few seconds.
+// Hosts ask for the editor's rectangle and open it only on a display they
+// hold: a plug-in may create its user interface on the first request and
+// crash without one, which no host provokes.
 class ParentWindow {
  public:
   ParentWindow();

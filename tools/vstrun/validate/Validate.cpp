@@ -1,5 +1,6 @@
 #include "validate/Validate.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -129,14 +130,14 @@ GroupRun runGroup(const Group& g, const Options& o) {
 
 struct Totals {
   int passed = 0, failed = 0, warned = 0;
-  std::string failedGroups;
+  std::vector<std::string> failedChecks;  // or groups, for a failure outside any check
   void add(const GroupRun& run) {
-    bool groupFailed = false;
     for (const Result& r : run.results) {
       (r.kind == 'P' ? passed : r.kind == 'W' ? warned : failed)++;
-      groupFailed = groupFailed || r.kind == 'F';
+      const std::string name = r.check.empty() ? run.name : r.check;
+      if (r.kind == 'F' && std::find(failedChecks.begin(), failedChecks.end(), name) == failedChecks.end())
+        failedChecks.push_back(name);
     }
-    if (groupFailed) failedGroups += (failedGroups.empty() ? "" : ",") + run.name;
   }
 };
 
@@ -159,9 +160,12 @@ void printJson(std::FILE* out, const Options& o, const std::vector<GroupRun>& ru
 }
 
 void printSummary(std::FILE* out, const Options& o, const Totals& t) {
-  if (t.failed)
+  if (t.failed) {
+    std::string only;
+    for (const std::string& c : t.failedChecks) only += (only.empty() ? "" : ",") + c;
     std::fprintf(out, "to reproduce: vstrun validate %s --level %d --seed %llu --only %s\n", o.module.c_str(), o.level,
-                 static_cast<unsigned long long>(o.seed), t.failedGroups.c_str());
+                 static_cast<unsigned long long>(o.seed), only.c_str());
+  }
   std::fprintf(out, "%d passed, %d failed, %d warnings\n", t.passed, t.failed, t.warned);
 }
 

@@ -209,8 +209,9 @@ TEST(Validate, FuzzAndEditorSendOnlyWhatHostsSend) {
   r = runVstrun(args);
   if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_NE(findLine(r.out, "WARN", {"fuzz: effEditGetRect not checked: no X display"}), "") << r.out;
-  EXPECT_NE(findLine(r.out, "WARN", {"editor: effEditGetRect before opening not checked: no X display"}), "") << r.out;
+  // No display, or (in a build whose libX11 is missing) no way to reach one.
+  EXPECT_NE(findLine(r.out, "WARN", {"fuzz: effEditGetRect not checked: "}), "") << r.out;
+  EXPECT_NE(findLine(r.out, "WARN", {"editor: effEditGetRect before opening not checked: "}), "") << r.out;
 #endif
 }
 

@@ -10,7 +10,8 @@
 //   chunk address; only the plug-in's own chunk goes back), effProcessEvents
 //   (an event list in time order within the next block), pin properties (a 128-byte record), effSetProgramName
 //   and effCanDo and effString2Parameter (terminated texts), the text
-//   requests (a buffer of 256 bytes), effSetBlockSize and the sample rate
+//   requests (a buffer of 256 bytes), effSetBypass (only to a plug-in that
+//   answers yes to effCanDo "bypass"), effSetBlockSize and the sample rate
 //   (plausible values, while suspended; only effSetBlockSize changes the
 //   largest block), and never: offline and variable-I/O
 //   records, speaker arrangements, parameter properties, MIDI program and
@@ -80,6 +81,9 @@ class Fuzzer {
     if (!display_->valid()) report_.noteSteps(" (" + display_->why() + ")");  // a crash tells it
 #endif
     inst_.plugin->start(44100.0, block_);
+    char bypass[] = "bypass";
+    report_.step("before step 0: effCanDo \"bypass\"");
+    canBypass_ = inst_.dispatch(effCanDo, 0, 0, bypass) > 0;
     drawNextBlock();
   }
 
@@ -215,6 +219,8 @@ class Fuzzer {
         c.ptr = &c.text[0];
         c.ptrText = "\"" + c.text + "\"";
         return true;
+      case effSetBypass:
+        return canBypass_;  // hosts bypass a plug-in themselves unless it says it can
       case effStartProcess:
       case effStopProcess:
         return true;
@@ -279,6 +285,7 @@ class Fuzzer {
   bool eventsPending_ = false;  // sent for the next block
   double rate_ = 44100.0;       // the last sample rate set
   bool on_ = true;
+  bool canBypass_ = false;  // answered yes to effCanDo "bypass"
   std::vector<char> chunk_;
   int step_ = 0;
   long calls_ = 0, blocks_ = 0;

@@ -84,6 +84,14 @@ bool editorOpen(Instance& inst, ParentWindow& parent) {
   return inst.dispatch(effEditOpen, 0, 0, parent.handle()) != 0;
 }
 
+// X errors are a WARN: a host with an error handler of its own (most have
+// one) goes on, one without exits.
+void warnWindowErrors(ParentWindow& parent, Report& report, const char* group) {
+  const std::string x = parent.errors();
+  if (!x.empty()) report.warn(format("%s: the editor caused %s; a host without an X error handler of its own exits", group,
+                                     x.c_str()));
+}
+
 bool rectSize(Instance& inst, int* w, int* h) {
   ERect* rect = nullptr;
   inst.dispatch(effEditGetRect, 0, 0, &rect);
@@ -155,6 +163,7 @@ void checkThreads(const Options& o, Report& report) {
   report.step("parameters, programs and MIDI from a second thread while a first processes");
   std::atomic<bool> stop{false};
   std::atomic<long> calls{0}, idles{0};
+  std::string windowErrors;
   {
     AudioThread audio(inst);
     std::thread control([&] {
@@ -191,6 +200,7 @@ void checkThreads(const Options& o, Report& report) {
         sleepMs(10);
       }
       if (open) vsthost::dispatch(e, effEditClose);
+      if (parent) windowErrors = parent->errors();
     });
     // Time alone proves nothing on a busy machine: go on until each thread
     // has done some rounds as well, within a ceiling.
@@ -206,12 +216,14 @@ void checkThreads(const Options& o, Report& report) {
       report.pass(format("threads: %ld blocks processed while a second thread made %ld rounds of parameter, program "
                          "and MIDI calls and a third idled the editor %ld times",
                          audio.blocks(), calls.load(), idles.load()));
+    if (!windowErrors.empty())
+      report.warn("threads: the editor caused " + windowErrors + "; a host without an X error handler of its own exits");
   }
 }
 
 namespace {
 
-void rectBeforeOpening(Instance& inst, Report& report) {
+void rectBeforeOpening(Instance& inst, ParentWindow& parent, Report& report) {
   int w = 0, h = 0;
   report.step("effEditGetRect before opening");
   if (!rectSize(inst, &w, &h))
@@ -219,6 +231,7 @@ void rectBeforeOpening(Instance& inst, Report& report) {
   else if (w <= 0 || h <= 0 || w > 8192 || h > 8192)
     report.warn(format("editor: effEditGetRect before opening gives %d x %d", w, h));
   else report.pass(format("editor: effEditGetRect before opening gives %d x %d", w, h));
+  warnWindowErrors(parent, report, "editor");
 }
 
 // The user sees no editor, but the host and the audio do not suffer.
@@ -242,6 +255,7 @@ void openAndClose(Instance& inst, ParentWindow& parent, Report& report) {
   else report.pass("editor: opened, idled and closed 20 times on a real parent window");
   if (sized < opened) report.warn("editor: effEditGetRect gives no size while the editor is open");
   else report.pass("editor: effEditGetRect gives a size while the editor is open");
+  warnWindowErrors(parent, report, "editor");
 }
 
 void openWhileProcessing(Instance& inst, ParentWindow& parent, Report& report) {
@@ -261,6 +275,7 @@ void openWhileProcessing(Instance& inst, ParentWindow& parent, Report& report) {
   if (audio.nonFinite()) report.fail("editor: non-finite output while the editor opened and closed");
   else report.pass(format("editor: opened and closed 5 times while another thread processed %ld blocks",
                           audio.blocks()));
+  warnWindowErrors(parent, report, "editor");
 }
 
 }  // namespace
@@ -280,7 +295,7 @@ void checkEditor(const Options& o, Report& report) {
     report.check("editor.open-close", [&] { report.warn("editor: not opened: " + parent.why()); });
     return;
   }
-  report.check("editor.rect-before", [&] { rectBeforeOpening(inst, report); });
+  report.check("editor.rect-before", [&] { rectBeforeOpening(inst, parent, report); });
   if (!selected("editor.open-close", o.only, o.skip) && !selected("editor.while-processing", o.only, o.skip)) return;
   inst.plugin->start(44100.0, 256);
   report.check("editor.open-close", [&] { openAndClose(inst, parent, report); });
@@ -382,6 +397,7 @@ void closeWithEditorOpen(const Options& o, Report& report) {
   parent.pump();
   report.pass(std::string("lifecycle: effClose with the editor ") + (open ? "open" : "(which did not open)") +
               " is harmless");
+  warnWindowErrors(parent, report, "lifecycle");
 }
 
 }  // namespace

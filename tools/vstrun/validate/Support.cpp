@@ -2,6 +2,7 @@
 
 #include "validate/Checks.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
@@ -280,6 +281,8 @@ ParentWindow::~ParentWindow() {
   if (handle_) DestroyWindow(static_cast<HWND>(handle_));
 }
 
+std::string ParentWindow::errors() { return ""; }
+
 void ParentWindow::pump() {
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -291,6 +294,27 @@ void ParentWindow::pump() {
 #else
 
 namespace {
+// What Xlib hands an error handler (its own record, in its order).
+struct XErrorRecord {
+  int type;
+  void* display;
+  unsigned long resourceId, serial;
+  unsigned char errorCode, requestCode, minorCode;
+};
+
+// X errors since the last windowErrors(): Xlib's own handler prints them
+// and ends the process, which turns a plug-in's faulty drawing request into
+// a host that vanishes. Hosts that keep running take them as this does.
+std::atomic<long> xErrorCount{0};
+std::atomic<unsigned> xFirstError{0};  // error << 16 | request << 8 | minor
+
+int countXError(void*, XErrorRecord* e) {
+  const unsigned code = static_cast<unsigned>(e->errorCode) << 16 | static_cast<unsigned>(e->requestCode) << 8 |
+                        e->minorCode;
+  if (xErrorCount.fetch_add(1) == 0) xFirstError.store(code);
+  return 0;
+}
+
 // The few Xlib calls needed, resolved at run time so that vstrun needs no
 // X11 library to start.
 struct Xlib {
@@ -303,6 +327,7 @@ struct Xlib {
   int (*mapWindow)(void*, unsigned long) = nullptr;
   int (*destroyWindow)(void*, unsigned long) = nullptr;
   int (*sync)(void*, int) = nullptr;
+  int (*errorText)(void*, int, char*, int) = nullptr;
   bool ok = false;
   Xlib() {
     lib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
@@ -314,7 +339,12 @@ struct Xlib {
     mapWindow = reinterpret_cast<decltype(mapWindow)>(dlsym(lib, "XMapWindow"));
     destroyWindow = reinterpret_cast<decltype(destroyWindow)>(dlsym(lib, "XDestroyWindow"));
     sync = reinterpret_cast<decltype(sync)>(dlsym(lib, "XSync"));
-    ok = openDisplay && closeDisplay && defaultRootWindow && createSimpleWindow && mapWindow && destroyWindow && sync;
+    errorText = reinterpret_cast<decltype(errorText)>(dlsym(lib, "XGetErrorText"));
+    using Handler = int (*)(void*, XErrorRecord*);
+    auto setErrorHandler = reinterpret_cast<Handler (*)(Handler)>(dlsym(lib, "XSetErrorHandler"));
+    ok = openDisplay && closeDisplay && defaultRootWindow && createSimpleWindow && mapWindow && destroyWindow && sync &&
+         errorText && setErrorHandler;
+    if (ok) setErrorHandler(&countXError);
   }
 };
 Xlib& xlib() {
@@ -355,6 +385,17 @@ ParentWindow::~ParentWindow() {
 
 void ParentWindow::pump() {
   if (display_) xlib().sync(display_, 0);
+}
+
+std::string ParentWindow::errors() {
+  if (display_) xlib().sync(display_, 0);
+  const long n = xErrorCount.exchange(0);
+  if (!n) return "";
+  const unsigned code = xFirstError.load();
+  char name[128] = "";
+  if (display_) xlib().errorText(display_, static_cast<int>(code >> 16), name, sizeof name);
+  return format("%ld X error%s, the first %s (error %u) on request %u.%u", n, n == 1 ? "" : "s",
+                *name ? name : "unnamed", code >> 16, code >> 8 & 0xFF, code & 0xFF);
 }
 
 #endif

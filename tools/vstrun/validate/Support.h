@@ -204,6 +204,9 @@ class ParentWindow {
   const std::string& why() const { return why_; }
   // Handles pending window-system messages of this thread.
   void pump();
+  // The window-system errors any window of this process caused since the
+  // last call, described, or empty; a host that keeps running takes them.
+  std::string errors();
 
  private:
   void* handle_ = nullptr;

@@ -117,13 +117,17 @@ void checkRealtime(const Options& o, Report& report) {
   AudioBuffers in(e->numInputs, 512), out(e->numOutputs, 512);
   std::mt19937 rng = report.rng();
   EventList events;
+  // Each block through the entry hosts call: process only for a plug-in
+  // that does not declare it can replace.
+  const bool accumulate = e->process && !(e->flags & effFlagsCanReplacing);
+  const char* entry = accumulate ? "process" : "processReplacing";
   constexpr int kWarmUp = 4, kBlocks = 200;
   long early = 0;
   std::string firstLate;
   for (int b = 0; b < kWarmUp + kBlocks; ++b) {
-    events.clear();
-    events.addMidi(b % 512, b % 3 ? 0x90 : 0x80, static_cast<unsigned char>(48 + b % 24), 100);
+    events.clear();  // in time order, as hosts send them
     if (b % 7 == 0) events.addMidi(0, 0xB0, 1, static_cast<unsigned char>(b % 128));
+    events.addMidi(b % 512, b % 3 ? 0x90 : 0x80, static_cast<unsigned char>(48 + b % 24), 100);
     VstEvents* list = events.events();
     fillNoise(in, 512, rng);
     report.step(format("audio calls of block %d", b));
@@ -132,12 +136,11 @@ void checkRealtime(const Options& o, Report& report) {
     rt::setAudioThread(true);
     vsthost::dispatch(e, effProcessEvents, 0, 0, list);
     const long afterEvents = rt::allocations() + rt::locks() + rt::systemCalls();
-    e->processReplacing(e, in.pointers(), out.pointers(), 512);
-    if (e->process && b % 2) e->process(e, in.pointers(), out.pointers(), 512);
+    inst.process(in, out, 512, accumulate);
     rt::setAudioThread(false);
     const long total = rt::allocations() + rt::locks() + rt::systemCalls();
     if (!total) continue;
-    if (afterEvents == 0) where = e->process && b % 2 ? "processReplacing or process" : "processReplacing";
+    if (afterEvents == 0) where = entry;
     if (b < kWarmUp) {
       early += total;
     } else if (firstLate.empty()) {
@@ -149,9 +152,8 @@ void checkRealtime(const Options& o, Report& report) {
   else if (early)
     report.warn(format("realtime: %ld allocations, locks or system calls in the first %d blocks only", early, kWarmUp));
   else
-    report.pass(format("realtime: no allocation, lock or system call in %d blocks of effProcessEvents, "
-                       "processReplacing and process",
-                       kWarmUp + kBlocks));
+    report.pass(format("realtime: no allocation, lock or system call in %d blocks of effProcessEvents and %s",
+                       kWarmUp + kBlocks, entry));
 }
 
 void checkThreads(const Options& o, Report& report) {

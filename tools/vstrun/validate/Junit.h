@@ -16,6 +16,7 @@ struct GroupRun {
   std::vector<Result> results;
   double seconds = 0.0;
   std::set<std::string> started;  // the checks it began
+  bool crashed = false;            // its child ended by a signal or an exception
 };
 
 std::string junitXml(const Options& o, const std::vector<GroupRun>& runs);

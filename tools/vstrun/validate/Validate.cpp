@@ -125,13 +125,16 @@ GroupRun runGroup(const Group& g, const Options& o) {
   for (Result& r : run.results)
     if (r.kind == 'F') r.text += format(" (seed %llu)", static_cast<unsigned long long>(o.seed));
   run.started = output.checksStarted;
+  run.crashed = ending.crashed;
   return run;
 }
 
 struct Totals {
   int passed = 0, failed = 0, warned = 0;
   std::vector<std::string> failedChecks;  // or groups, for a failure outside any check
+  bool crashed = false;
   void add(const GroupRun& run) {
+    crashed = crashed || run.crashed;
     for (const Result& r : run.results) {
       (r.kind == 'P' ? passed : r.kind == 'W' ? warned : failed)++;
       const std::string name = r.check.empty() ? run.name : r.check;
@@ -165,6 +168,14 @@ void printSummary(std::FILE* out, const Options& o, const Totals& t) {
     for (const std::string& c : t.failedChecks) only += (only.empty() ? "" : ",") + c;
     std::fprintf(out, "to reproduce: vstrun validate %s --level %d --seed %llu --only %s\n", o.module.c_str(), o.level,
                  static_cast<unsigned long long>(o.seed), only.c_str());
+#ifndef _WIN32
+    // Each group's child is forked from the validator as the groups before
+    // it left its memory, so a plug-in that reads outside its own memory
+    // may crash only after them.
+    if (t.crashed)
+      std::fprintf(out, "(a crash that --only does not bring back came from memory the plug-in read outside its own: "
+                        "run without --only, or under valgrind)\n");
+#endif
   }
   std::fprintf(out, "%d passed, %d failed, %d warnings\n", t.passed, t.failed, t.warned);
 }

@@ -86,10 +86,10 @@ bool editorOpen(Instance& inst, ParentWindow& parent) {
 
 // X errors are a WARN: a host with an error handler of its own (most have
 // one) goes on, one without exits.
-void warnWindowErrors(ParentWindow& parent, Report& report, const char* group) {
-  const std::string x = parent.errors();
-  if (!x.empty()) report.warn(format("%s: the editor caused %s; a host without an X error handler of its own exits", group,
-                                     x.c_str()));
+void warnWindowErrors(const std::string& errors, Report& report, const char* group) {
+  if (!errors.empty())
+    report.warn(format("%s: the editor caused %s; a host without an X error handler of its own exits", group,
+                       errors.c_str()));
 }
 
 bool rectSize(Instance& inst, int* w, int* h) {
@@ -218,8 +218,7 @@ void checkThreads(const Options& o, Report& report) {
       report.pass(format("threads: %ld blocks processed while a second thread made %ld rounds of parameter, program "
                          "and MIDI calls and a third idled the editor %ld times",
                          audio.blocks(), calls.load(), idles.load()));
-    if (!windowErrors.empty())
-      report.warn("threads: the editor caused " + windowErrors + "; a host without an X error handler of its own exits");
+    warnWindowErrors(windowErrors, report, "threads");
   }
 }
 
@@ -233,7 +232,7 @@ void rectBeforeOpening(Instance& inst, ParentWindow& parent, Report& report) {
   else if (w <= 0 || h <= 0 || w > 8192 || h > 8192)
     report.warn(format("editor: effEditGetRect before opening gives %d x %d", w, h));
   else report.pass(format("editor: effEditGetRect before opening gives %d x %d", w, h));
-  warnWindowErrors(parent, report, "editor");
+  warnWindowErrors(parent.errors(), report, "editor");
 }
 
 // The user sees no editor, but the host and the audio do not suffer.
@@ -257,7 +256,7 @@ void openAndClose(Instance& inst, ParentWindow& parent, Report& report) {
   else report.pass("editor: opened, idled and closed 20 times on a real parent window");
   if (sized < opened) report.warn("editor: effEditGetRect gives no size while the editor is open");
   else report.pass("editor: effEditGetRect gives a size while the editor is open");
-  warnWindowErrors(parent, report, "editor");
+  warnWindowErrors(parent.errors(), report, "editor");
 }
 
 void openWhileProcessing(Instance& inst, ParentWindow& parent, Report& report) {
@@ -277,7 +276,7 @@ void openWhileProcessing(Instance& inst, ParentWindow& parent, Report& report) {
   if (audio.nonFinite()) report.fail("editor: non-finite output while the editor opened and closed");
   else report.pass(format("editor: opened and closed 5 times while another thread processed %ld blocks",
                           audio.blocks()));
-  warnWindowErrors(parent, report, "editor");
+  warnWindowErrors(parent.errors(), report, "editor");
 }
 
 }  // namespace
@@ -399,7 +398,7 @@ void closeWithEditorOpen(const Options& o, Report& report) {
   parent.pump();
   report.pass(std::string("lifecycle: effClose with the editor ") + (open ? "open" : "(which did not open)") +
               " is harmless");
-  warnWindowErrors(parent, report, "lifecycle");
+  warnWindowErrors(parent.errors(), report, "lifecycle");
 }
 
 }  // namespace

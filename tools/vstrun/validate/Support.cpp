@@ -302,7 +302,7 @@ struct XErrorRecord {
   unsigned char errorCode, requestCode, minorCode;
 };
 
-// X errors since the last windowErrors(): Xlib's own handler prints them
+// X errors since the last ParentWindow::errors(): Xlib's own handler prints them
 // and ends the process, which turns a plug-in's faulty drawing request into
 // a host that vanishes. Hosts that keep running take them as this does.
 std::atomic<long> xErrorCount{0};

@@ -122,14 +122,16 @@ Function Normalise
 FunctionEnd
 
 ; The value of option $1 (e.g. "/VST32=") in the command line $0, in $2;
-; the error flag when it is not there. A value runs to the next " /" or the
-; end, or, quoted (the option's whole word or only the value), to its quote.
+; the error flag when it is not there. Quoted (the option's whole word or
+; only its value), a value runs to its closing quote; else to the end or to
+; the next word that starts an option (" /" or ' "/').
 Function GetOption
   Push $3
   Push $4
   Push $5
   Push $6
   Push $7
+  Push $8
   ClearErrors
   StrLen $3 $0
   StrLen $4 $1
@@ -153,27 +155,33 @@ Function GetOption
       IntOp $5 $5 + $4
       StrCpy $6 $0 1 $5
       ${If} $7 == '"'
-        StrCpy $6 '"'
+        StrCpy $8 quoted
       ${ElseIf} $6 == '"'
+        StrCpy $8 quoted
         IntOp $5 $5 + 1
       ${Else}
-        StrCpy $6 " /"
+        StrCpy $8 bare
       ${EndIf}
-      ; $6: what ends the value.
-      StrLen $7 $6
       StrCpy $2 ""
       ${Do}
         ${IfThen} $5 >= $3 ${|} ${ExitDo} ${|}
-        StrCpy $4 $0 $7 $5
-        ${IfThen} $4 == $6 ${|} ${ExitDo} ${|}
-        StrCpy $4 $0 1 $5
-        StrCpy $2 "$2$4"
+        StrCpy $6 $0 1 $5
+        ${If} $8 == quoted
+          ${IfThen} $6 == '"' ${|} ${ExitDo} ${|}
+        ${ElseIf} $6 == " "
+          StrCpy $7 $0 2 $5
+          ${IfThen} $7 == " /" ${|} ${ExitDo} ${|}
+          StrCpy $7 $0 3 $5
+          ${IfThen} $7 == ' "/' ${|} ${ExitDo} ${|}
+        ${EndIf}
+        StrCpy $2 "$2$6"
         IntOp $5 $5 + 1
       ${Loop}
       ${ExitDo}
     ${EndIf}
     IntOp $5 $5 + 1
   ${Loop}
+  Pop $8
   Pop $7
   Pop $6
   Pop $5
@@ -196,9 +204,19 @@ Function MissingTop
 FunctionEnd
 
 ; Removes the folders from $Folder up to $Top (the topmost one an install
-; created; nothing when $Top is empty) that are empty.
+; created; nothing when $Top is empty) that are empty. A record where $Top
+; does not contain $Folder is not ours to act on: nothing is removed.
 !macro RemoveCreated UN
 Function ${UN}RemoveCreated
+  StrLen $R8 $Top
+  StrCpy $R0 $Folder $R8
+  StrCpy $R9 $Folder 1 $R8
+  ${If} $R0 != $Top
+    StrCpy $Top ""
+  ${ElseIf} $R9 != "\"
+  ${AndIf} $R9 != ""
+    StrCpy $Top ""
+  ${EndIf}
   ${If} $Top != ""
     StrCpy $R0 $Folder
     ${Do}
@@ -213,8 +231,7 @@ FunctionEnd
 !insertmacro RemoveCreated "un."
 
 ; Deletes the files recorded by the last install, except those this one
-; writes again ($R1: 1 to keep the 32-bit DLL's path, the 64-bit one's, the
-; install folder's files: the paths listed in $R2, separated by "|").
+; writes again: the paths listed in $R2, separated by "|".
 !macro RemoveRecordedFiles UN
 Function ${UN}RemoveRecordedFiles
   ReadRegDWORD $Count HKLM "${APP_KEY}" "Files"
@@ -448,6 +465,12 @@ Function .onInit
   Call GetOption
   ${IfNot} ${Errors}
     StrCpy $Vst64Dir $2
+  ${EndIf}
+  ; NSIS reads /D= itself, but not when the word is quoted.
+  StrCpy $1 "/D="
+  Call GetOption
+  ${IfNot} ${Errors}
+    StrCpy $INSTDIR $2
   ${EndIf}
   ClearErrors
   ${GetOptions} $0 "/NO64" $1

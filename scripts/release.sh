@@ -37,7 +37,7 @@ fail() { say "release: $*" >&2; exit 1; }
 earlier_release() { # $1 folder
   local d=$1 name listed others
   [ -f "$d/SHA256SUMS" ] && [ ! -L "$d/SHA256SUMS" ] || return 1
-  listed=$(awk 'NF == 2 && $1 ~ /^[0-9a-f]{64}$/ { print $2 } NF != 2 || $1 !~ /^[0-9a-f]{64}$/ { print "/bad" }' "$d/SHA256SUMS")
+  listed=$(awk '{ print (NF == 2 && length($1) == 64 && $1 ~ /^[0-9a-f]+$/) ? $2 : "/bad" }' "$d/SHA256SUMS")
   [ -n "$listed" ] || return 1
   while IFS= read -r name; do
     [[ $name =~ ^(Vantorel-|vantorel_)[A-Za-z0-9._+-]+$ ]] || return 1

@@ -88,4 +88,26 @@ done
 # emulated, the machine's pristine disk in a machine of its own).
 "$ROOT/tests/release/installer.sh" "$REL/$N-windows-setup.exe" "$WORK" || failed=1
 
+# release.sh given a folder of the user's, or an earlier release's folder
+# that the user added a file to: it refuses (before building anything), and
+# every file stays as it was.
+safety="$WORK/release-folder"
+mkdir -p "$safety/mine/sub" "$safety/earlier"
+printf 'precious\n' >"$safety/mine/song.txt"
+printf 'also mine\n' >"$safety/mine/sub/notes.txt"
+printf 'a release file\n' >"$safety/earlier/$N-win32.zip"
+(cd "$safety/earlier" && sha256sum "$N-win32.zip" >SHA256SUMS)
+printf 'precious\n' >"$safety/earlier/my-notes.txt"
+before=$(cd "$safety" && find . -printf '%p %s %T@\n' | sort | md5sum)
+refused=0
+for d in "$safety/mine" "$safety/earlier" "$safety/mine/song.txt"; do
+  "$ROOT/scripts/release.sh" "$d" >"$WORK/release-folder.log" 2>&1 && continue
+  grep -q 'release: .*nothing was changed\|release: .*is not a folder' "$WORK/release-folder.log" && refused=$((refused + 1))
+done
+if [ $refused -eq 3 ] && [ "$(cd "$safety" && find . -printf '%p %s %T@\n' | sort | md5sum)" = "$before" ]; then
+  ok release-folder-safety
+else
+  bad release-folder-safety "refused $refused of 3 folders, or a file there changed: $(tail -n 3 "$WORK/release-folder.log")"
+fi
+
 exit $failed

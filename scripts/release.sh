@@ -51,7 +51,11 @@ earlier_release() { # $1 folder
 }
 
 # Refuse an output folder that holds anything not made by an earlier run,
-# before spending minutes on builds.
+# before spending minutes on builds; and one in the staging folder, which
+# each run makes anew.
+case "$(realpath -m -- "$OUT")/" in
+  "$STAGE"/*) fail "$OUT is inside ${STAGE#$ROOT/}, which every run empties; name another folder" ;;
+esac
 if [ -e "$OUT" ] || [ -L "$OUT" ]; then
   [ -d "$OUT" ] || fail "$OUT exists and is not a folder; name a new or empty folder"
   if [ -n "$(find "$OUT" -mindepth 1 -maxdepth 1 -print -quit)" ] && ! earlier_release "$OUT" >/dev/null; then

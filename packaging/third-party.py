@@ -9,6 +9,7 @@ the text written here holds that licence in full, for systems without it.
 import os
 import re
 import sys
+import textwrap
 
 COMMON = "/usr/share/common-licenses"
 RULE = "-" * 76
@@ -71,7 +72,8 @@ def main():
         sys.exit(f"{copyright_path}: no paragraph for our own files (Files: *)")
     for p in theirs:
         out += ["", RULE, ""]
-        out.append("Linked in as: " + " ".join(field(p, "Files")))
+        out += textwrap.wrap(" ".join(field(p, "Files")), 76, initial_indent="Linked in as: ",
+                             subsequent_indent=" " * 14, break_on_hyphens=False)
         out.append("Copyright:    " + ("\n" + " " * 14).join(field(p, "Copyright")))
         out.append("Licence:      " + " ".join(field(p, "License")))
         out.append("")

@@ -18,7 +18,7 @@
 #   installer.sh SETUP.exe WORK_FOLDER      (lines as tests/release/check.sh)
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-setup=$1 work=$2
+setup=$1 work=$(mkdir -p "$2" && cd "$2" && pwd)
 failed=0
 ok() { echo "ok $1"; }
 bad() { echo "FAIL $1: $2"; failed=1; }

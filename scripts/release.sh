@@ -199,7 +199,7 @@ notices "$STAGE/source"
 git -C "$ROOT" -c tar.umask=0022 archive --format=tar --prefix="$N-source/" \
   --add-file="$STAGE/source/THIRD-PARTY.txt" HEAD | gzip -9n >"$NEW/$N-source.tar.gz" || fail "git archive"
 
-(cd "$NEW" && find . -maxdepth 1 -type f -printf '%P\n' | sort | xargs sha256sum >SHA256SUMS)
+(cd "$NEW" && find . -maxdepth 1 -type f ! -name SHA256SUMS -printf '%P\n' | sort | xargs sha256sum >SHA256SUMS)
 touch -d "@$SOURCE_DATE_EPOCH" "$NEW"/*
 
 # Only now the output folder: the earlier run's files out, the new ones in.

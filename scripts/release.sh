@@ -40,7 +40,7 @@ earlier_release() { # $1 folder
   listed=$(awk '{ print (NF == 2 && length($1) == 64 && $1 ~ /^[0-9a-f]+$/) ? $2 : "/bad" }' "$d/SHA256SUMS")
   [ -n "$listed" ] || return 1
   while IFS= read -r name; do
-    [[ $name =~ ^(Vantorel-|vantorel_)[A-Za-z0-9._+-]+$ ]] || return 1
+    [[ $name =~ ^(Vantorel-|vantorel_)[A-Za-z0-9._+-]+$ ]] || [ "$name" = SHA256SUMS ] || return 1
   done <<<"$listed"
   others=$(cd "$d" && find . -mindepth 1 -maxdepth 1 ! -name SHA256SUMS -printf '%P\n' | sort)
   while IFS= read -r name; do

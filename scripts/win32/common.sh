@@ -4,18 +4,36 @@
 W32_CACHE="${VANTOREL_DEPS:-/var/cache/vantorel-deps}"
 W32_SCRIPTS=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 W32_ROOT=$(cd "$W32_SCRIPTS/.." && pwd)
-# A 32-bit prefix beside the 64-bit one, so that whoever picks a prefix of
-# their own for the win64 tests gets a 32-bit one of their own too.
-W32_PREFIX="${VANTOREL_WINEPREFIX:-$W32_CACHE/wineprefix}-win32"
 W32_TIMEOUT="${VANTOREL_WIN32_TIMEOUT:-600}"
 W32_WINE=/usr/lib/wine/wine
+W32_WINE64=/usr/lib/wine/wine64
 
 # What the runner keeps while it runs, all in one folder of the cache
 # (docs/development.md lists it): the native session of each prefix, the
 # emulated machine of each checkout, the i386 probe.
 W32_RUN="$W32_CACHE/run"
 w32_key() { printf %s "$1" | md5sum | cut -c1-8; }
-W32_SESSION="$W32_RUN/native-$(w32_key "$W32_PREFIX")"
+
+# Two prefixes, both beside the win64 tests' one, so that whoever picks a
+# prefix of their own for those gets these of their own too:
+#   win32  a 32-bit prefix, as on 32-bit Windows: the win32 test suites;
+#   wow64  a 64-bit prefix with 32-bit support, as on 64-bit Windows, where
+#          32-bit programs run under WoW64 (--wow64).
+# w32_kind picks one: its prefix, its WINEARCH and its native session.
+w32_kind() { # win32 | wow64
+  W32_KIND=$1
+  W32_PREFIX="${VANTOREL_WINEPREFIX:-$W32_CACHE/wineprefix}-$1"
+  case $1 in win32) W32_ARCH=win32 W32_BOOT=$W32_WINE ;; *) W32_ARCH=win64 W32_BOOT=$W32_WINE64 ;; esac
+  W32_SESSION="$W32_RUN/native-$(w32_key "$W32_PREFIX")"
+}
+w32_kind win32
+
+# The Wine loader for one program of the current kind: always the 32-bit one
+# in the 32-bit prefix; in the WoW64 prefix the one of the program's bitness
+# (guest/wine-loader, which the emulated machine uses too).
+w32_loader() { # $1 the program as given
+  if [ "$W32_KIND" = win32 ]; then echo "$W32_WINE"; else "$W32_SCRIPTS/win32/guest/wine-loader" "$W32_PREFIX" "$PWD" "$1"; fi
+}
 
 # What goes into the emulated machine's disk besides Debian's base system.
 W32_GUEST_PACKAGES=wine,wine32,libwine,fonts-wine,xvfb,xauth,busybox-static,procps,coreutils
@@ -58,7 +76,10 @@ win32_way() {
 w32_alive() { [ -f "$1" ] && kill -0 "$(cat "$1" 2>/dev/null)" 2>/dev/null; }
 
 w32_wine_env() {
-  export WINEPREFIX="$W32_PREFIX" WINEARCH=win32 WINEDEBUG=-all
+  export WINEPREFIX="$W32_PREFIX" WINEARCH="$W32_ARCH" WINEDEBUG=-all
+  # Wine reads arguments and file names in the locale's character set:
+  # UTF-8, so that non-ASCII ones pass through whatever the caller's locale.
+  export LC_ALL=C.UTF-8
   # No .NET or HTML engine to install, and no debugger: a crash ends the
   # program instead of waiting for someone to attach.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
@@ -69,6 +90,7 @@ w32_wine_env() {
 # that can make no windows.
 win32_native_start() {
   [ -x "$W32_WINE" ] || { echo "win32-run: 32-bit Wine is missing (scripts/deps.sh installs wine32)" >&2; return 1; }
+  [ -x "$W32_BOOT" ] || { echo "win32-run: $W32_BOOT is missing (scripts/deps.sh installs wine64)" >&2; return 1; }
   w32_wine_env
   mkdir -p "$W32_SESSION"
   local s=$W32_SESSION
@@ -83,7 +105,8 @@ win32_native_start() {
     [ -s "$s/display" ] || { echo "win32-run: Xvfb did not start" >&2; cat "$s/xvfb.log" >&2; exit 1; }
     export DISPLAY=":$(head -n1 "$s/display")"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      "$W32_WINE" wineboot -i </dev/null >"$s/boot.log" 2>&1 9>&-
+      mkdir -p "$(dirname "$WINEPREFIX")"
+      "$W32_BOOT" wineboot -i </dev/null >"$s/boot.log" 2>&1 9>&-
       /usr/lib/wine/wineserver -w 9>&-
     fi
     setsid /usr/lib/wine/wineserver -p -f </dev/null >/dev/null 2>&1 9>&- &
@@ -97,7 +120,7 @@ win32_native_start() {
     w32_alive "$s/server.pid" || { echo "win32-run: the wineserver did not stay up" >&2; exit 1; }
     # Wine's services start with the first program and inherit its output:
     # let that be this one, not a caller's pipe.
-    "$W32_WINE" cmd /c exit </dev/null >/dev/null 2>&1 9>&-
+    "$W32_BOOT" cmd /c exit </dev/null >/dev/null 2>&1 9>&-
     exit 0
   ) 9>"$s.lock" || return 1
   DISPLAY=":$(head -n1 "$s/display")"
@@ -125,7 +148,7 @@ win32_native_run() {
   win32_native_start || exit 1
   local tmp rc
   tmp=$(mktemp -d "$W32_SESSION/out.XXXXXX")
-  timeout -k 5 "$W32_TIMEOUT" "$W32_WINE" "$@" >"$tmp/out" 2>"$tmp/err"
+  timeout -k 5 "$W32_TIMEOUT" "$(w32_loader "$1")" "$@" >"$tmp/out" 2>"$tmp/err"
   rc=$?
   cat "$tmp/out"
   cat "$tmp/err" >&2

@@ -2,7 +2,7 @@
 # The emulated i386 machine that runs 32-bit Wine (scripts/win32/image.sh
 # builds it): booted on first use, kept running, sent one program per job.
 #
-#   machine.sh run PROGRAM.exe [ARGS...]   boots if needed, runs, returns its status
+#   machine.sh run win32 PROGRAM.exe [ARGS...]   boots if needed, runs, returns its status
 #   machine.sh stop                        powers it off
 #
 # The repository is shared at its own path (9p), a second time as it is
@@ -64,7 +64,9 @@ stop_locked() {
   rm -f "$VM/qemu.pid"
 }
 
-run() {
+run() { # $1 win32 | wow64, then the program and its arguments
+  [ "$1" = win32 ] || { echo "win32-run: --wow64 needs an x86_64 machine, which this i386 image is not; run it where the kernel runs 32-bit programs" >&2; exit 125; }
+  shift
   start || exit 1
   local id job rc
   id="$$-$RANDOM$RANDOM"
@@ -99,5 +101,5 @@ case "${1:-}" in
   run) shift; run "$@" ;;
   start) start ;;
   stop) [ -d "$VM" ] || exit 0; ( flock 9; stop_locked ) 9>"$VM.lock" ;;
-  *) echo "usage: $0 run PROGRAM [ARGS...] | start | stop" >&2; exit 2 ;;
+  *) echo "usage: $0 run win32|wow64 PROGRAM [ARGS...] | start | stop" >&2; exit 2 ;;
 esac

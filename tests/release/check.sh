@@ -21,7 +21,7 @@ mkdir -p "$WORK"
 # Every file listed, every sum right, nothing else in the folder.
 (cd "$REL" && sha256sum --quiet -c SHA256SUMS) >"$WORK/sums.log" 2>&1 &&
   [ "$(cd "$REL" && ls | grep -vx SHA256SUMS | sort)" = "$(awk '{print $2}' "$REL/SHA256SUMS" | sort)" ] &&
-  [ "$(wc -l <"$REL/SHA256SUMS")" -eq 11 ] &&
+  [ "$(wc -l <"$REL/SHA256SUMS")" -eq 12 ] &&
   ok sha256sums || bad sha256sums "$(cat "$WORK/sums.log")"
 
 # Archives: exact member lists (root-owned, one folder), shipped bytes equal to the builds'.
@@ -29,6 +29,14 @@ if out=$("${PYTHON:-python3}" "$ROOT/tests/release/archives.py" "$REL" "$ROOT/bu
   ok archives
 else
   bad archives "$out"
+fi
+
+# Every library the linker put into a shipped file is credited in the
+# copyright file (read from the builds' linker maps), and LICENSE is its MIT text.
+if out=$("${PYTHON:-python3}" "$ROOT/tests/release/notices.py" "$ROOT" "$ROOT"/build/{win32,win64,linux64,linux32} 2>&1); then
+  ok notices
+else
+  bad notices "$out"
 fi
 
 # Debian packages: file list, unpacked module validated by the unpacked
@@ -58,10 +66,18 @@ for arch in amd64 i386; do
   else
     bad "deb-$arch-validate" "$(tail -n 15 "$WORK/validate-$arch.log")"
   fi
-  # Errors fail; warnings are listed in the log (docs/releasing.md says why each stays).
-  lintian --fail-on error --tag-display-limit 0 "$deb" >"$WORK/lintian-$arch.log" 2>&1
+  # The packaged man page documents every command and option the packaged
+  # vstrun's --help lists, and no other.
+  if out=$("${PYTHON:-python3}" "$ROOT/tests/release/manpage.py" "$r/usr/share/man/man1/vstrun.1.gz" \
+      "${run[@]}" "$r/usr/bin/vstrun" 2>&1); then
+    ok "deb-$arch-manpage"
+  else
+    bad "deb-$arch-manpage" "$out"
+  fi
+  # Errors and warnings fail; the full output stays in the log.
+  lintian --fail-on error,warning --tag-display-limit 0 "$deb" >"$WORK/lintian-$arch.log" 2>&1
   rc=$?
-  if [ $rc -eq 0 ] && ! grep -q '^E: ' "$WORK/lintian-$arch.log"; then
+  if [ $rc -eq 0 ] && ! grep -qE '^[EW]: ' "$WORK/lintian-$arch.log"; then
     ok "deb-$arch-lintian"
   else
     bad "deb-$arch-lintian" "$(grep -E '^[EW]: ' "$WORK/lintian-$arch.log" | head -n 20)"
@@ -71,5 +87,27 @@ done
 # The installer in 32-bit Wine, in a prefix of its own (natively a new one;
 # emulated, the machine's pristine disk in a machine of its own).
 "$ROOT/tests/release/installer.sh" "$REL/$N-windows-setup.exe" "$WORK" || failed=1
+
+# release.sh given a folder of the user's, or an earlier release's folder
+# that the user added a file to: it refuses (before building anything), and
+# every file stays as it was.
+safety="$WORK/release-folder"
+mkdir -p "$safety/mine/sub" "$safety/earlier"
+printf 'precious\n' >"$safety/mine/song.txt"
+printf 'also mine\n' >"$safety/mine/sub/notes.txt"
+printf 'a release file\n' >"$safety/earlier/$N-win32.zip"
+(cd "$safety/earlier" && sha256sum "$N-win32.zip" >SHA256SUMS)
+printf 'precious\n' >"$safety/earlier/my-notes.txt"
+before=$(cd "$safety" && find . -printf '%p %s %T@\n' | sort | md5sum)
+refused=0
+for d in "$safety/mine" "$safety/earlier" "$safety/mine/song.txt"; do
+  "$ROOT/scripts/release.sh" "$d" >"$WORK/release-folder.log" 2>&1 && continue
+  grep -q 'release: .*nothing was changed\|release: .*is not a folder' "$WORK/release-folder.log" && refused=$((refused + 1))
+done
+if [ $refused -eq 3 ] && [ "$(cd "$safety" && find . -printf '%p %s %T@\n' | sort | md5sum)" = "$before" ]; then
+  ok release-folder-safety
+else
+  bad release-folder-safety "refused $refused of 3 folders, or a file there changed: $(tail -n 3 "$WORK/release-folder.log")"
+fi
 
 exit $failed

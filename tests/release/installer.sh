@@ -1,109 +1,189 @@
 #!/usr/bin/env bash
-# The Windows installer as a user runs it, silently, in 32-bit Wine through
-# scripts/win32-run.sh (native or emulated), in a prefix nothing else used:
-# it installs, the installed DLL is the build's, vstrun.exe renders the demo
-# session through it as through the build's DLL, and the uninstaller leaves
-# no file and no registry key of ours. Then the 64-bit component in a 64-bit
-# prefix, where this machine can run the 32-bit installer there.
+# The Windows installer as users run it, silently, through
+# scripts/win32-run.sh (native or emulated), in prefixes nothing else used:
+#
+# - 32-bit Windows (a 32-bit prefix): into folders with spaces, non-ASCII
+#   letters and a trailing backslash; the installed DLL is the build's and
+#   renders the demo as the build's does; the uninstaller leaves nothing of
+#   ours.
+# - 64-bit Windows, where the installer runs under WoW64 (--wow64: a 64-bit
+#   prefix with 32-bit support): both folders the same is refused; an
+#   earlier version, then this one over it (remembered folders, one uninstall
+#   entry, both DLLs the builds'); each installed DLL renders the demo through
+#   the matching vstrun.exe; a reinstall without the 64-bit plug-in removes
+#   the earlier 64-bit copy; a user's file and someone else's README.txt in a
+#   plug-in folder and in the install folder survive; the uninstaller leaves
+#   nothing of ours.
 #
 #   installer.sh SETUP.exe WORK_FOLDER      (lines as tests/release/check.sh)
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-setup=$1 work=$2
+setup=$1 work=$(mkdir -p "$2" && cd "$2" && pwd)
 failed=0
 ok() { echo "ok $1"; }
 bad() { echo "FAIL $1: $2"; failed=1; }
-skip() { echo "skip $1: $2"; }
 winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 
-# Natively a new prefix under WORK; emulated, a machine of its own booted
+# Natively new prefixes under WORK; emulated, machines of their own booted
 # from the image's untouched disk.
 export VANTOREL_WINEPREFIX="$work/wine/prefix"
 R() { "$ROOT/scripts/win32-run.sh" "$@"; }
-# A program or DLL the emulated machine runs must be under build/win32.
-inst="$ROOT/build/win32/release-test"
+W() { "$ROOT/scripts/win32-run.sh" --wow64 "$@"; }
+inst="$ROOT/build/release-test-setup"  # programs the runner runs live under the repository
 trap 'R --stop >/dev/null 2>&1; rm -rf "$inst"' EXIT
 rm -rf "$inst"
 mkdir -p "$inst" "$work/wine"
 cp "$setup" "$inst/Vantorel-setup.exe"
+VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$ROOT/build/linux64/CMakeCache.txt")
 
-if ! R --start >"$work/runner.log" 2>&1; then
-  bad installer "the 32-bit Wine runner did not start: $(tail -n 5 "$work/runner.log")"
-  exit 1
-fi
-vst='C:\Music\VST32' app='C:\Apps\Vantorel'
 key_uninst='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantorel'
 key_app='HKLM\Software\Vantorel'
-exists() { R cmd /c if exist "$1" exit 7 >/dev/null 2>&1; [ $? -eq 7 ]; }
-has_key() { R reg query "$1" >/dev/null 2>&1; }
-
-R "$inst/Vantorel-setup.exe" /S "/VST32=$vst" "/D=$app" >"$work/install.log" 2>&1
-rc=$?
-if [ $rc -eq 0 ] && exists "$vst\\Vantorel.dll" && exists "$app\\Uninstall.exe" && has_key "$key_uninst" &&
-    has_key "$key_app"; then
-  ok installer-silent
-else
-  bad installer-silent "setup exited $rc, or a file or key of ours is missing: $(tail -n 5 "$work/install.log")"
-fi
-
-R cmd /c copy "$vst\\Vantorel.dll" "$(winpath "$work/installed.dll")" >/dev/null 2>&1
-if cmp -s "$work/installed.dll" "$ROOT/build/win32/Vantorel.dll"; then
-  ok installer-same-dll
-else
-  bad installer-same-dll "the installed Vantorel.dll differs from build/win32/Vantorel.dll (or was not there)"
-fi
+# $1 the runner (R or W); then a path: 0 when it exists.
+exists() { "$1" cmd /c if exist "$2" exit 7 >/dev/null 2>&1; [ $? -eq 7 ]; }
+has_key() { "$1" reg query "$2" /reg:32 >/dev/null 2>&1; }
+fetch() { "$1" cmd /c copy /y "$2" "$(winpath "$3")" >/dev/null 2>&1 && [ -f "$3" ]; }
+# The uninstaller finishes in a copy of itself after it returns: wait for it
+# to take our keys away.
+uninstall() { # $1 runner, $2 install folder
+  "$1" "$2\\Uninstall Vantorel.exe" /S >>"$work/uninstall.log" 2>&1
+  for _ in $(seq 60); do has_key "$1" "$key_app" || break; sleep 1; done
+}
+# What of ours is left: each argument a file, folder or key that must be gone.
+left_of() { # $1 runner, then paths and keys
+  local r=$1 x left=()
+  shift
+  for x in "$@"; do
+    case $x in HKLM*) has_key "$r" "$x" && left+=("$x") ;; *) exists "$r" "$x" && left+=("$x") ;; esac
+  done
+  echo "${left[*]}"
+}
 
 "${PYTHON:-python3}" "$ROOT/tools/demo/make_demo.py" "$work/demo" >/dev/null
 session=(-i "$work/demo/demo-drums.wav" --midi "$work/demo/demo.mid" --automation "$work/demo/demo-automation.json"
   --tail 1 --quiet)
-vstrun="$ROOT/build/win32/vstrun.exe"
-if R "$vstrun" render "$vst\\Vantorel.dll" -o "$work/installed.wav" "${session[@]}" >"$work/render.log" 2>&1 &&
-    R "$vstrun" render "$ROOT/build/win32/Vantorel.dll" -o "$work/build.wav" "${session[@]}" >>"$work/render.log" 2>&1 &&
-    [ "$(stat -c %s "$work/build.wav")" -gt 100000 ] && cmp -s "$work/installed.wav" "$work/build.wav"; then
+# Renders the demo through installed DLL $3 and the build's $4 with vstrun $2;
+# 0 when both worked and gave the same bytes.
+same_render() { # $1 runner, $2 vstrun.exe, $3 installed DLL, $4 build DLL, $5 name
+  "$1" "$2" render "$3" -o "$work/$5-installed.wav" "${session[@]}" >"$work/$5-render.log" 2>&1 &&
+    "$1" "$2" render "$4" -o "$work/$5-build.wav" "${session[@]}" >>"$work/$5-render.log" 2>&1 &&
+    [ "$(stat -c %s "$work/$5-build.wav")" -gt 100000 ] && cmp -s "$work/$5-installed.wav" "$work/$5-build.wav"
+}
+
+# ---- 32-bit Windows
+if ! R --start >"$work/runner.log" 2>&1; then
+  bad installer "the 32-bit Wine runner did not start: $(tail -n 5 "$work/runner.log")"
+  exit 1
+fi
+vst='C:\Music\VST Plug-ins Ünï\' app='C:\Apps\Vantorel'  # the folder named with its trailing backslash
+R "$inst/Vantorel-setup.exe" /S "/VST32=$vst" "/D=$app" >"$work/install.log" 2>&1
+rc=$?
+if [ $rc -eq 0 ] && exists R "${vst}Vantorel.dll" && exists R "$app\\Uninstall Vantorel.exe" &&
+    exists R "$app\\Vantorel LICENSE.txt" && exists R "$app\\Vantorel THIRD-PARTY.txt" && has_key R "$key_uninst"; then
+  ok installer-silent
+else
+  bad installer-silent "setup exited $rc, or a file or key of ours is missing: $(tail -n 5 "$work/install.log")"
+fi
+if fetch R "${vst}Vantorel.dll" "$work/installed.dll" && cmp -s "$work/installed.dll" "$ROOT/build/win32/Vantorel.dll"; then
+  ok installer-same-dll
+else
+  bad installer-same-dll "the installed Vantorel.dll differs from build/win32/Vantorel.dll (or was not there)"
+fi
+if same_render R "$ROOT/build/win32/vstrun.exe" "${vst}Vantorel.dll" "$ROOT/build/win32/Vantorel.dll" win32; then
   ok installer-render
 else
-  bad installer-render "the installed DLL's render differs from the build's: $(tail -n 5 "$work/render.log")"
+  bad installer-render "the installed DLL's render differs from the build's: $(tail -n 5 "$work/win32-render.log")"
 fi
-
-# The uninstaller runs on as a copy of itself after it returns: wait for it
-# to take our keys away.
-R "$app\\Uninstall.exe" /S >"$work/uninstall.log" 2>&1
-for _ in $(seq 60); do has_key "$key_app" || break; sleep 1; done
-left=()
-for f in 'C:\Music' 'C:\Apps'; do exists "$f" && left+=("$f"); done
-for k in "$key_uninst" "$key_app"; do has_key "$k" && left+=("$k"); done
-if [ ${#left[@]} -eq 0 ]; then
-  ok installer-uninstall
-else
-  bad installer-uninstall "left behind: ${left[*]}"
-fi
+uninstall R "$app"
+left=$(left_of R 'C:\Music' 'C:\Apps' "$key_uninst" "$key_app")
+[ -z "$left" ] && ok installer-uninstall || bad installer-uninstall "left behind: $left"
 R --stop >/dev/null 2>&1
 
-# The 64-bit component needs a 64-bit prefix that runs the 32-bit installer:
-# only where the kernel runs 32-bit programs and 32-bit Wine is there.
-if [ "$(R --way)" != native ] || [ ! -x /usr/lib/wine/wine ] || [ ! -x /usr/lib/wine/wine64 ]; then
-  skip installer-64bit "this machine cannot run 32-bit programs in a 64-bit Wine prefix (no 32-bit support in its kernel, or no wine32), so the 32-bit installer cannot run there"
-else
-  p64="$work/wine64/prefix"
-  w64() {
-    WINEPREFIX=$p64 WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d" \
-      timeout -k 5 300 /usr/lib/wine/wine64 "$@" </dev/null
-  }
-  mkdir -p "$(dirname "$p64")"
-  w64 wineboot -i >"$work/wine64.log" 2>&1
-  w64 "$setup" /S '/VST32=C:\v32' '/VST64=C:\v64' '/D=C:\Vantorel' >>"$work/wine64.log" 2>&1
-  WINEPREFIX=$p64 /usr/lib/wine/wineserver -w
-  installed=0
-  cmp -s "$p64/drive_c/v32/Vantorel.dll" "$ROOT/build/win32/Vantorel.dll" &&
-    cmp -s "$p64/drive_c/v64/Vantorel.dll" "$ROOT/build/win64/Vantorel.dll" && installed=1
-  w64 'C:\Vantorel\Uninstall.exe' /S >>"$work/wine64.log" 2>&1
-  WINEPREFIX=$p64 /usr/lib/wine/wineserver -w
-  if [ $installed -eq 1 ] && [ ! -e "$p64/drive_c/v32" ] && [ ! -e "$p64/drive_c/v64" ] &&
-      [ ! -e "$p64/drive_c/Vantorel" ] && ! grep -qi vantorel "$p64/system.reg"; then
-    ok installer-64bit
-  else
-    bad installer-64bit "installed both DLLs: $installed; or the uninstall left files or keys ($work/wine64.log)"
-  fi
-  WINEPREFIX=$p64 /usr/lib/wine/wineserver -k 2>/dev/null
+# ---- 64-bit Windows: the 32-bit installer under WoW64
+if ! W --start >"$work/runner64.log" 2>&1; then
+  bad installer-64bit "the WoW64 runner did not start: $(tail -n 5 "$work/runner64.log")"
+  exit 1
 fi
+# An earlier version's installer: the same script and files, another version
+# number, DLLs that differ from this version's.
+earlier="$work/earlier-stage"
+rm -rf "$earlier"
+cp -r "$ROOT/build/release-stage/nsis" "$earlier"
+printf 'earlier version' >>"$earlier/win32/Vantorel.dll"
+printf 'earlier version' >>"$earlier/win64/Vantorel.dll"
+makensis -V2 -INPUTCHARSET UTF8 -DVERSION=0.0.1 -DSTAGE="$earlier" -DOUTFILE="$inst/Vantorel-earlier-setup.exe" \
+  "$ROOT/packaging/windows/vantorel.nsi" >"$work/makensis-earlier.log" 2>&1 ||
+  bad installer-64bit "the earlier version's installer was not made: $(tail -n 5 "$work/makensis-earlier.log")"
+
+plugins='C:\Plug-ins Ünï' app='C:\Programs Ünï\Vantorel'
+v32="$plugins\\VST 32" v64="$plugins\\VST 64"
+# Someone else's files, where ours go too.
+printf 'my song\r\n' >"$work/my-song.txt"
+printf 'another plug-in read me\r\n' >"$work/README.txt"
+W cmd /c mkdir "$v32" >/dev/null 2>&1
+W cmd /c mkdir "$app" >/dev/null 2>&1
+for d in "$v32" "$app"; do
+  W cmd /c copy /y "$(winpath "$work/my-song.txt")" "$d\\my-song.txt" >/dev/null 2>&1
+  W cmd /c copy /y "$(winpath "$work/README.txt")" "$d\\README.txt" >/dev/null 2>&1
+done
+
+# Both plug-ins into one folder: refused (spelled differently), nothing done.
+W "$inst/Vantorel-setup.exe" /S '/VST32=C:\Same Folder\' '/VST64=c:\SAME FOLDER' "/D=$app" >"$work/same.log" 2>&1
+rc=$?
+if [ $rc -ne 0 ] && ! exists W 'C:\Same Folder' && ! has_key W "$key_app"; then
+  ok installer-same-folder-refused
+else
+  bad installer-same-folder-refused "setup exited $rc for one folder given twice, or installed something"
+fi
+
+# The earlier version with both plug-ins, then this version over it.
+W "$inst/Vantorel-earlier-setup.exe" /S "/VST32=$v32\\" "/VST64=$v64" "/D=$app" >"$work/install64.log" 2>&1
+earlier_ok=0
+fetch W "$v64\\Vantorel.dll" "$work/earlier64.dll" && cmp -s "$work/earlier64.dll" "$earlier/win64/Vantorel.dll" && earlier_ok=1
+W "$inst/Vantorel-setup.exe" /S >>"$work/install64.log" 2>&1
+rc=$?
+entries=$( (W reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /reg:32
+  W reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /reg:64) 2>/dev/null | tr -d '\r' | grep -ci 'vantorel')
+shown=$(W reg query "$key_uninst" /v DisplayVersion /reg:32 2>/dev/null | tr -d '\r' | awk '$1 == "DisplayVersion" {print $3}')
+if [ $earlier_ok -eq 1 ] && [ $rc -eq 0 ] && fetch W "$v32\\Vantorel.dll" "$work/up32.dll" &&
+    fetch W "$v64\\Vantorel.dll" "$work/up64.dll" && cmp -s "$work/up32.dll" "$ROOT/build/win32/Vantorel.dll" &&
+    cmp -s "$work/up64.dll" "$ROOT/build/win64/Vantorel.dll" && [ "$entries" = 1 ] && [ "$shown" = "$VERSION" ]; then
+  ok installer-64bit-upgrade
+else
+  bad installer-64bit-upgrade "earlier install right: $earlier_ok; setup exited $rc; uninstall entries: $entries, version '$shown'; or a DLL is not the build's"
+fi
+
+if same_render W "$ROOT/build/win32/vstrun.exe" "$v32\\Vantorel.dll" "$ROOT/build/win32/Vantorel.dll" wow64-32 &&
+    same_render W "$ROOT/build/win64/vstrun.exe" "$v64\\Vantorel.dll" "$ROOT/build/win64/Vantorel.dll" wow64-64; then
+  ok installer-64bit-render
+else
+  bad installer-64bit-render "an installed DLL's render differs from the build's: $(tail -n 3 "$work"/wow64-*-render.log)"
+fi
+
+# Reinstalled without the 64-bit plug-in: its copy and the folder made for it go.
+W "$inst/Vantorel-setup.exe" /S /NO64 >>"$work/install64.log" 2>&1
+rc=$?
+if [ $rc -eq 0 ] && ! exists W "$v64" && exists W "$v32\\Vantorel.dll"; then
+  ok installer-64bit-left-out
+else
+  bad installer-64bit-left-out "setup /NO64 exited $rc; the earlier 64-bit copy or its folder is still there, or the 32-bit one is gone"
+fi
+
+uninstall W "$app"
+left=$(left_of W "$v32\\Vantorel.dll" "$v64" "$app\\Uninstall Vantorel.exe" "$app\\Vantorel README.txt" \
+  "$app\\Vantorel LICENSE.txt" "$app\\Vantorel THIRD-PARTY.txt" "$key_uninst" "$key_app")
+kept=()
+for d in "$v32" "$app"; do
+  if fetch W "$d\\my-song.txt" "$work/kept-song.txt" && fetch W "$d\\README.txt" "$work/kept-readme.txt" &&
+      cmp -s "$work/kept-song.txt" "$work/my-song.txt" && cmp -s "$work/kept-readme.txt" "$work/README.txt"; then
+    :
+  else
+    kept+=("$d")
+  fi
+done
+if [ -z "$left" ] && [ ${#kept[@]} -eq 0 ]; then
+  ok installer-64bit-uninstall
+else
+  bad installer-64bit-uninstall "left behind: ${left:-nothing}; others' files lost or changed in: ${kept[*]:-none}"
+fi
+R --stop >/dev/null 2>&1
 exit $failed

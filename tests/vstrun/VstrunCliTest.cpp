@@ -209,6 +209,30 @@ TEST_F(Vstrun, MidiArrivesAtItsFrameWithTempoChangesAndRunningStatus) {
   EXPECT_FLOAT_EQ(t0.at(0, 1) - t0.at(0, 0), 16 / 128.0f);
 }
 
+// Windows hands vstrun its arguments in UTF-16: every file it opens, the
+// module included, takes a name in any letters, not only the code page's.
+TEST_F(Vstrun, RendersFromAndIntoAFolderNamedInAnyLetters) {
+  const std::string sub = path("Kl\u00e4nge \u03a9\u03bc\u03ad\u03b3\u03b1 \u97f3");  // no one code page holds all three
+  vtest::makeDir(sub);
+  const std::string module = sub + "/Pr\u00f6be" + VSTRUN_MODULE_SUFFIX, input = sub + "/Eing\u00e4nge.wav",
+                    output = sub + "/Ausg\u00e4nge.wav", midi = sub + "/N\u00f6tes.mid",
+                    automation = sub + "/Autom\u00e4tion.json";
+  vtest::writeFile(module, vtest::readFile(probe));
+  vtest::writeWav(input, rampInput(3000, 8000, 1));
+  vtest::writeFile(midi, vtest::midiFile(0, 96, {ev(48, {0x90, 64, 100})}));  // tick 48 at 120 BPM: frame 2000
+  vtest::writeFile(automation, R"({"unit": "samples", "keyframes": [{"time": 1000, "param": "Marker", "value": 0.5}]})");
+  const ProcessResult r = runVstrun({"render", module, "-i", input, "-o", output, "--channels", "3", "--midi", midi,
+                                     "--automation", automation, "--quiet"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  bool ok = false;
+  const Wav out = vtest::readWav(output, &ok);
+  ASSERT_TRUE(ok) << "no output under its own name";
+  ASSERT_EQ(out.frames(), 3000);
+  EXPECT_EQ(out.at(999, 2), 0.0f);
+  EXPECT_FLOAT_EQ(out.at(1000, 2), 0.5f);
+  EXPECT_FLOAT_EQ(out.at(2000, 1) - out.at(2000, 0), 64 / 128.0f);
+}
+
 TEST_F(Vstrun, InfoDescribesEverythingAHostAsks) {
   ProcessResult r = runVstrun({"info", probe, "--json"});
   ASSERT_EQ(r.status, 0) << r.err;

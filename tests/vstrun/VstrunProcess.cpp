@@ -1,15 +1,16 @@
 #include "VstrunProcess.h"
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
-
-#include <sndfile.h>
 
 #ifdef _WIN32
 #include <windows.h>
-#else
+#endif
+#include <sndfile.h>
+
+#include "vsthost/Files.h"
+
+#ifndef _WIN32
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,21 +27,38 @@ std::string scratchRoot() { return VSTRUN_SCRATCH_DIR; }
 }  // namespace
 
 bool fileExists(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return static_cast<bool>(f);
+  std::FILE* f = vsthost::openFile(path, "rb");
+  if (f) std::fclose(f);
+  return f != nullptr;
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << bytes;
-  if (!f) throw std::runtime_error("cannot write " + path);
+  std::FILE* f = vsthost::openFile(path, "wb");
+  const bool written = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  if ((f && std::fclose(f) != 0) || !written) throw std::runtime_error("cannot write " + path);
 }
 
 std::string readFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
+  std::string bytes;
+  vsthost::readFile(path, bytes);
+  return bytes;
+}
+
+void makeDir(const std::string& path) {
+#ifdef _WIN32
+  CreateDirectoryW(vsthost::widen(path).c_str(), nullptr);
+#else
+  mkdir(path.c_str(), 0755);
+#endif
+  if (!vsthost::isDirectory(path)) throw std::runtime_error("cannot create the folder " + path);
+}
+
+SNDFILE* openSound(const std::string& path, int mode, SF_INFO* info) {
+#ifdef _WIN32
+  return sf_wchar_open(vsthost::widen(path).c_str(), mode, info);
+#else
+  return sf_open(path.c_str(), mode, info);
+#endif
 }
 
 std::string fixturePath(const std::string& name) { return std::string(VSTRUN_FIXTURE_DIR) + "/" + name + VSTRUN_MODULE_SUFFIX; }
@@ -91,16 +109,16 @@ ProcessResult runVstrun(const std::vector<std::string>& args) {
   HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
   std::string line = quote(VSTRUN_PATH);
   for (const std::string& a : args) line += " " + quote(a);
-  STARTUPINFOA si{};
+  STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   si.hStdOutput = out;
   si.hStdError = err;
   PROCESS_INFORMATION pi{};
-  std::vector<char> cmd(line.begin(), line.end());
-  cmd.push_back('\0');
-  if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+  std::wstring cmd = vsthost::widen(line);  // as Windows hands arguments in: UTF-16
+  cmd.push_back(L'\0');
+  if (CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);
@@ -178,7 +196,7 @@ void writeWav(const std::string& path, const Wav& wav) {
   info.channels = wav.channels;
   info.samplerate = wav.rate;
   info.format = SF_FORMAT_WAV | wav.subtype;
-  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  SNDFILE* f = openSound(path, SFM_WRITE, &info);
   if (!f) throw std::runtime_error("cannot write " + path);
   sf_writef_float(f, wav.samples.data(), wav.frames());
   sf_close(f);
@@ -187,7 +205,7 @@ void writeWav(const std::string& path, const Wav& wav) {
 Wav readWav(const std::string& path, bool* ok) {
   Wav wav;
   SF_INFO info{};
-  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  SNDFILE* f = openSound(path, SFM_READ, &info);
   *ok = f != nullptr;
   if (!f) return wav;
   wav.channels = info.channels;

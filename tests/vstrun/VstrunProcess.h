@@ -21,6 +21,8 @@ std::string scratchDir(const std::string& name);
 // The files in a folder, by name.
 std::vector<std::string> listDir(const std::string& dir);
 bool fileExists(const std::string& path);
+// Creates a folder (any letters in its name, UTF-8 like every path here).
+void makeDir(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 

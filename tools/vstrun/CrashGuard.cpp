@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "render/CallSite.h"
+#include "vsthost/Files.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -25,6 +26,9 @@ namespace {
 
 // Copied in when armed: the handler can use neither std::string nor the heap.
 char gTemporary[4096];
+#ifdef _WIN32
+wchar_t gTemporaryWide[4096];  // what Windows deletes: any name
+#endif
 char gOutput[1024];
 std::function<void()> gCloseOutput;
 std::atomic<bool> gArmed{false};
@@ -68,7 +72,7 @@ struct Line {
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
   if (gCloseOutput) gCloseOutput();
-  if (gTemporary[0]) DeleteFileA(gTemporary);
+  if (gTemporaryWide[0]) DeleteFileW(gTemporaryWide);
   TerminateProcess(GetCurrentProcess(), kCrashStatus);
   for (;;) {
   }
@@ -194,6 +198,12 @@ void formatCrashLine(char* text, size_t capacity, const char* cause) {
 
 void armCrashGuard(const std::string& temporaryPath, const std::string& output, std::function<void()> closeOutput) {
   copyText(gTemporary, sizeof gTemporary, temporaryPath);
+#ifdef _WIN32
+  const std::wstring wide = vsthost::widen(temporaryPath);
+  const size_t n = wide.size() < 4095 ? wide.size() : 0;  // a name cut short would name another file
+  wide.copy(gTemporaryWide, n);
+  gTemporaryWide[n] = L'\0';
+#endif
   copyText(gOutput, sizeof gOutput, output);
   gCloseOutput = std::move(closeOutput);
   if (!gArmed.exchange(true)) install();
@@ -202,6 +212,9 @@ void armCrashGuard(const std::string& temporaryPath, const std::string& output, 
 void disarmCrashGuard() {
   if (gArmed.exchange(false)) uninstall();
   gTemporary[0] = gOutput[0] = '\0';
+#ifdef _WIN32
+  gTemporaryWide[0] = L'\0';
+#endif
   gCloseOutput = nullptr;
 }
 

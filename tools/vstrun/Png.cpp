@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "vsthost/Files.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
+// On Windows, stb opens the file through its UTF-16 name.
+#define STBIW_WINDOWS_UTF8
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -27,15 +27,11 @@ bool writePng(const std::string& path, int width, int height, const std::vector<
   // Under a temporary name first, so a failed write leaves nothing behind.
   const std::string temp = path + ".vstrun.tmp";
   if (!stbi_write_png(temp.c_str(), width, height, 3, rgb.data(), width * 3)) {
-    std::remove(temp.c_str());
+    vsthost::removeFile(temp);
     return false;
   }
-#ifdef _WIN32
-  const bool moved = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-  const bool moved = std::rename(temp.c_str(), path.c_str()) == 0;
-#endif
-  if (!moved) std::remove(temp.c_str());
+  const bool moved = vsthost::replaceFile(temp, path);
+  if (!moved) vsthost::removeFile(temp);
   return moved;
 }
 

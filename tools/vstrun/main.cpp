@@ -25,6 +25,7 @@
 #include "render/MidiFile.h"
 #include "render/Render.h"
 #include "validate/Validate.h"
+#include "vsthost/Files.h"
 #include "vsthost/Plugin.h"
 
 #ifdef _WIN32
@@ -309,6 +310,17 @@ int runEditorCommand(const EditorArgs& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // Windows hands the arguments in as UTF-16; its ANSI argv would lose every
+  // letter outside the code page. Paths stay UTF-8 from here on.
+  std::vector<std::string> utf8Args = vsthost::utf8Arguments();
+  std::vector<char*> utf8Argv;
+  for (std::string& a : utf8Args) utf8Argv.push_back(&a[0]);
+  if (!utf8Argv.empty()) {
+    argc = static_cast<int>(utf8Argv.size());
+    argv = utf8Argv.data();
+  }
+#endif
   CLI::App app{"vstrun: a command-line VST 2 host"};
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return std::string("vstrun: ") + e.what() + " (see vstrun --help)\n";

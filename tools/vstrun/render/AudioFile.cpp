@@ -4,17 +4,18 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include <sndfile.h>
-
 #ifdef _WIN32
 #include <windows.h>
 #include <process.h>
 #define vstrun_getpid _getpid
 #else
-#include <sys/stat.h>
 #include <unistd.h>
 #define vstrun_getpid getpid
 #endif
+
+#include <sndfile.h>
+
+#include "vsthost/Files.h"
 
 namespace vstrun {
 
@@ -36,27 +37,28 @@ const char* sampleFormatName(SampleFormat format) {
 
 namespace {
 
-bool isDirectory(const std::string& path) {
+using vsthost::isDirectory;
+using vsthost::removeFile;
+
+SNDFILE* openSoundFile(const std::string& path, int mode, SF_INFO* info) {
 #ifdef _WIN32
-  const DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+  return sf_wchar_open(vsthost::widen(path).c_str(), mode, info);
 #else
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return sf_open(path.c_str(), mode, info);
 #endif
 }
 
 }  // namespace
 
 AudioReader::AudioReader(const std::string& path) : path_(path) {
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+  if (std::FILE* f = vsthost::openFile(path, "rb")) {
     std::fclose(f);
   } else {
     throw std::runtime_error(path + ": cannot open the input file");
   }
   if (isDirectory(path)) throw std::runtime_error(path + ": is a folder, not an audio file");
   SF_INFO info{};
-  file_ = sf_open(path.c_str(), SFM_READ, &info);
+  file_ = openSoundFile(path, SFM_READ, &info);
   if (!file_) throw std::runtime_error(path + ": not an audio file this program reads (" + sf_strerror(nullptr) + ")");
   if (info.channels < 1 || info.samplerate < 1) {
     sf_close(file_);
@@ -119,9 +121,9 @@ AudioWriter::AudioWriter(const std::string& path, int channels, int sampleRate, 
   info.samplerate = sampleRate;
   info.format = SF_FORMAT_WAV | subtype;
   if (!sf_format_check(&info)) throw std::runtime_error(path + ": WAV cannot hold this many channels or this rate");
-  file_ = sf_open(temp_.c_str(), SFM_WRITE, &info);
+  file_ = openSoundFile(temp_, SFM_WRITE, &info);
   if (!file_) {
-    std::remove(temp_.c_str());
+    removeFile(temp_);
     throw std::runtime_error(path + ": cannot write the output file (" + sf_strerror(nullptr) + ")");
   }
   // Without this, libsndfile wraps samples beyond full scale around.
@@ -136,7 +138,7 @@ void AudioWriter::abandon() {
     file_ = nullptr;
   }
   if (!temp_.empty()) {
-    std::remove(temp_.c_str());
+    removeFile(temp_);
     temp_.clear();
   }
 }
@@ -170,12 +172,7 @@ void AudioWriter::commit() {
     abandon();
     throw std::runtime_error(path_ + ": cannot finish the output file");
   }
-#ifdef _WIN32
-  const bool moved = MoveFileExA(temp_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
-#else
-  const bool moved = std::rename(temp_.c_str(), path_.c_str()) == 0;
-#endif
-  if (!moved) {
+  if (!vsthost::replaceFile(temp_, path_)) {
     abandon();
     throw std::runtime_error(path_ + ": cannot move the finished file into place");
   }

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
+
+#include "vsthost/Files.h"
 
 namespace vstrun {
 
@@ -75,12 +75,10 @@ AutomationFile parseAutomation(const std::string& text) {
 }
 
 AutomationFile readAutomation(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error(path + ": cannot open the automation file");
-  std::ostringstream text;
-  text << in.rdbuf();
+  std::string text;
+  if (!vsthost::readFile(path, text)) throw std::runtime_error(path + ": cannot open the automation file");
   try {
-    return parseAutomation(text.str());
+    return parseAutomation(text);
   } catch (const std::runtime_error& e) {
     throw std::runtime_error(path + ": " + e.what());
   }

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <stdexcept>
+
+#include "vsthost/Files.h"
 
 namespace vstrun {
 
@@ -217,10 +217,9 @@ std::vector<TimedMidi> parseMidiFile(const std::vector<uint8_t>& d) {
 }
 
 std::vector<TimedMidi> readMidiFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error(path + ": cannot open the MIDI file");
-  std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw std::runtime_error(path + ": cannot read the MIDI file");
+  std::string text;
+  if (!vsthost::readFile(path, text)) throw std::runtime_error(path + ": cannot open or read the MIDI file");
+  const std::vector<uint8_t> data(text.begin(), text.end());
   try {
     return parseMidiFile(data);
   } catch (const std::runtime_error& e) {

@@ -1,9 +1,10 @@
 #include "validate/Junit.h"
 
-#include <fstream>
+#include <cstdio>
 #include <stdexcept>
 
 #include "validate/Checks.h"
+#include "vsthost/Files.h"
 
 namespace validate {
 
@@ -90,10 +91,10 @@ std::string junitXml(const Options& o, const std::vector<GroupRun>& runs) {
 }
 
 void writeJunit(const std::string& path, const Options& o, const std::vector<GroupRun>& runs) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << junitXml(o, runs);
-  f.close();
-  if (!f) throw std::runtime_error("cannot write the JUnit report " + path);
+  const std::string xml = junitXml(o, runs);
+  std::FILE* f = vsthost::openFile(path, "wb");
+  const bool written = f && std::fwrite(xml.data(), 1, xml.size(), f) == xml.size();
+  if ((f && std::fclose(f) != 0) || !written) throw std::runtime_error("cannot write the JUnit report " + path);
 }
 
 }  // namespace validate

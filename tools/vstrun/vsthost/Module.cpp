@@ -1,5 +1,7 @@
 #include "vsthost/Module.h"
 
+#include "vsthost/Files.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -33,9 +35,7 @@ std::string lastErrorText() {
 void* openLibrary(const std::string& path, std::string* error) {
   std::string native = path;
   std::replace(native.begin(), native.end(), '/', '\\');
-  const int n = MultiByteToWideChar(CP_UTF8, 0, native.c_str(), -1, nullptr, 0);
-  std::wstring wide(n > 0 ? n : 1, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, native.c_str(), -1, &wide[0], n);
+  const std::wstring wide = widen(native);
   // A full path, so that LoadLibrary never searches PATH for a bare name.
   std::wstring full(32768, L'\0');
   const DWORD len = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
@@ -81,7 +81,7 @@ void closeLibrary(void* handle) { dlclose(handle); }
 
 std::unique_ptr<Module> Module::load(const std::string& path, std::string* error) {
   // The loaders' own messages for a missing file are vague; say it plainly.
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+  if (std::FILE* f = openFile(path, "rb")) {
     std::fclose(f);
   } else {
     if (error) *error = path + ": " + (errno == ENOENT ? std::string("no such file") : std::strerror(errno));

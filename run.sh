@@ -112,3 +112,6 @@ case "${1:-}" in
   "") demo ;;
   *) say "usage: ./run.sh [info [linux64|linux32|win64|win32]... | release]"; exit 2 ;;
 esac
+rc=$?
+times_total
+exit $rc

@@ -86,6 +86,7 @@ for p in "${steps[@]}"; do case $p in win32|release) uses_win32=1 ;; esac; done
 times_start "$LOGS/test-times.tsv" "test.sh ${steps[*]}" "$([ -n "$uses_win32" ] && win32_way_here)"
 
 finish() {
+  times_total
   say "$(clock) all steps: $(duration $((SECONDS - start))); logs in build/logs/, the steps' times in build/logs/test-times.tsv"
   if [ "$total_skip" -gt 0 ]; then
     say "$total_pass passed, $total_fail failed, $total_skip skipped"
@@ -162,7 +163,7 @@ start_services() { # $1 preset
       ;;
     win32)
       if [ -n "${BG_PIDS[machine]:-}" ]; then
-        step "win32 machine wait" log "$LOGS/win32-image.log" "waiting for the emulated machine's image" bg_wait machine ||
+        step "win32 wait" log "$LOGS/win32-image.log" "waiting for the emulated machine's image" bg_wait machine ||
           return 1
       fi
       # Booted (or warmed up) once, before CTest asks the first program for its tests.
@@ -225,7 +226,7 @@ release_step() {
     return
   fi
   if [ -n "${BG_PIDS[machine]:-}" ] &&
-     ! step "win32 machine wait" log "$LOGS/win32-image.log" "waiting for the emulated machine's image" bg_wait machine; then
+     ! step "win32 wait" log "$LOGS/win32-image.log" "waiting for the emulated machine's image" bg_wait machine; then
     failed_one
     return
   fi

@@ -54,7 +54,7 @@ progress_of() { # $1 kind  $2 log
     function shorten(t) { gsub(/[ \t]+/, " ", t); sub(/^ /, "", t); return length(t) > 90 ? substr(t, 1, 87) "..." : t }
     NF { last = $0 }
     kind == "build" && /^\[[0-9]+\/[0-9]+\] / {
-      split(substr($1, 2, length($1) - 2), n, "/"); done = n[1]; all = n[2]; what = $NF }
+      split(substr($1, 2, length($1) - 2), n, "/"); done = n[1]; all = n[2]; what = $NF; sub(/.*\//, "", what) }
     kind == "tests" && /^ *Start +[0-9]+: / { running[$3] = 1; order[++starts] = $3 }
     kind == "tests" && /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / {
       split($1, n, "/"); done = n[1]; all = n[2]; delete running[$4]
@@ -136,6 +136,11 @@ bg_stop_all() {
 times_start() { # $1 file  $2 command
   export VANTOREL_TIMES=$1
   printf '# %s\tway=%s\tcores=%s\t%s\n' "$2" "${3:-}" "$(nproc)" "$(date -u +%Y-%m-%dT%H:%MZ)" >"$VANTOREL_TIMES"
+}
+# Ends it with the whole run's wall clock.
+times_total() {
+  [ -n "${VANTOREL_TIMES:-}" ] || return 0
+  printf 'total\t%s\t\twhole run\n' $(($(date +%s) - VANTOREL_T0)) >>"$VANTOREL_TIMES"
 }
 
 # Installs the named sets of scripts/deps.sh (which says its own steps);

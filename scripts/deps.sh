@@ -213,7 +213,7 @@ if wants windows; then
       mingw_done "$t" "$v" && continue
       src=${v%-lean}
       log="$LOGS/deps-$t-$v.log"
-      step "$v $t" build "$log" "building $v for $t (log: ${log#$ROOT/})" build_mingw "$t" "$src" "$v" "$log" || exit 1
+      step "mingw $v ${t%%-*}" build "$log" "building $v for $t (log: ${log#$ROOT/})" build_mingw "$t" "$src" "$v" "$log" || exit 1
     done
   done
 fi
@@ -221,7 +221,7 @@ fi
 # ---- The emulated machine ---------------------------------------------------
 if wants win32-machine && [ "$(win32_way)" = emulated ] &&
    [ "$(cat "$W32_IMAGES/$(w32_image_version)/version" 2>/dev/null)" != "$(w32_image_version)" ]; then
-  step "win32 machine image" log "$LOGS/win32-image.log" \
+  step "machine image" log "$LOGS/win32-image.log" \
     "building the emulated machine that runs 32-bit Wine (it can take 10 minutes; log: build/logs/win32-image.log)" \
     bash -c '"$0" >"$1" 2>&1 || { tail -n 40 "$1"; exit 1; }' "$here/win32/image.sh" "$LOGS/win32-image.log" || exit 1
 fi

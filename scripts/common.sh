@@ -68,7 +68,7 @@ progress_of() { # $1 kind  $2 log
         on = ""; for (i = starts; i >= 1 && length(on) < 60; i--) if (order[i] in running) { on = on (on ? ", " : "") order[i]; delete running[order[i]] }
         printf "%d of %d tests done, %d failed%s\n", done, all, failed, on ? "; running " on : ""; exit }
       if (kind == "apt" && done) { printf "%d of %d packages set up, last %s\n", done, all, what; exit }
-      if (kind == "apt" && got) { printf "%d of %d packages downloaded\n", got, all; exit }
+      if (kind == "apt" && got && all) { printf "%d of %d packages downloaded\n", got, all; exit }
       print last ? shorten(last) : "starting"
     }'
 }

@@ -59,7 +59,7 @@ progress_of() { # $1 kind  $2 log
     kind == "tests" && /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / {
       split($1, n, "/"); done = n[1]; all = n[2]; delete running[$4]
       if ($0 !~ / Passed +[0-9.]+ sec/ && $0 !~ /Not Run|Skipped/) failed++ }
-    kind == "apt" && /newly installed/ { all = $1 + 0 }
+    kind == "apt" && match($0, /[0-9]+ newly installed/) { all = substr($0, RSTART, RLENGTH) + 0; got = 0 }
     kind == "apt" && /^Get:[0-9]+ / { got++ }
     kind == "apt" && /^Setting up / { done++; what = $3 }
     END {

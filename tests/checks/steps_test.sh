@@ -39,6 +39,10 @@ check "a step's own result replaces 'done', and its status comes back" \
   bash -c "grep -q 'demo tests: 4 passed, 1 failed in' '$tmp/out' && grep -qx 'status 3' '$tmp/out'"
 check "each step's time is recorded" has "$tmp/times.tsv" $'^demo build\t[0-9]+\tdone\tbuilding the demo$'
 
+printf 'Get:1 http://mirror InRelease\n0 upgraded, 25 newly installed, 0 to remove\nGet:1 http://mirror a\nSetting up liba (1.0) ...\n' >"$tmp/apt.log"
+check "an install's progress counts the packages set up of all it installs" \
+  bash -c "source '$ROOT/scripts/common.sh' && [ \"\$(progress_of apt '$tmp/apt.log')\" = '1 of 25 packages set up, last liba' ]"
+
 # The sets: the demo's stays small but holds all that the linux64 build's
 # configuration looks for (a thing missing then stays missing in its cache);
 # "test" holds every set.

@@ -108,6 +108,7 @@ APT=(apt-get -o DPkg::Lock::Timeout=600 -o Dpkg::Use-Pty=0)
 
 missing_packages() {
   local out p
+  [ ${#PACKAGES[@]} -gt 0 ] || return 0
   # One query answers "everything installed?" in a tenth of a second; only
   # when it says no are the packages asked one by one.
   out=$(dpkg-query -W -f='${db:Status-Status}\n' "${PACKAGES[@]}" 2>&1) && ! grep -qv '^installed$' <<<"$out" && return 0

@@ -154,6 +154,15 @@ add_counts() { # passed failed skipped
   return 0
 }
 
+# The emulated machine's image, where it is still being built: a step of
+# its own, the wait.
+wait_machine() {
+  local pid=${BG_PIDS[machine]:-}
+  [ -n "$pid" ] || return 0
+  kill -0 "$pid" 2>/dev/null || { bg_wait machine; return; }
+  step "win32 wait" log "$LOGS/win32-image.log" "waiting for the emulated machine's image" bg_wait machine
+}
+
 # The waits and start-ups before a build's tests, each a step of its own.
 start_services() { # $1 preset
   case $1 in
@@ -162,10 +171,7 @@ start_services() { # $1 preset
       step "win64 wine" log "$LOGS/wine.log" "starting Wine (booting its prefix the first time)" start_wine
       ;;
     win32)
-      if [ -n "${BG_PIDS[machine]:-}" ]; then
-        step "win32 wait" log "$LOGS/win32-image.log" "waiting for the emulated machine's image" bg_wait machine ||
-          return 1
-      fi
+      wait_machine || return 1
       # Booted (or warmed up) once, before CTest asks the first program for its tests.
       step "win32 start" log "$LOGS/win32-runner.log" "starting 32-bit Wine ($(win32_way_here); in the emulated machine that is a boot)" start_win32
       ;;
@@ -225,8 +231,7 @@ release_step() {
     failed_one
     return
   fi
-  if [ -n "${BG_PIDS[machine]:-}" ] &&
-     ! step "win32 wait" log "$LOGS/win32-image.log" "waiting for the emulated machine's image" bg_wait machine; then
+  if ! wait_machine; then
     failed_one
     return
   fi

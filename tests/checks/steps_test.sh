@@ -43,6 +43,23 @@ printf 'Get:1 http://mirror InRelease\n0 upgraded, 25 newly installed, 0 to remo
 check "an install's progress counts the packages set up of all it installs" \
   bash -c "source '$ROOT/scripts/common.sh' && [ \"\$(progress_of apt '$tmp/apt.log')\" = '1 of 25 packages set up, last liba' ]"
 
+# A background command's status comes back; stopping it (as on exit) stops
+# what it started too, so that no build of the emulated machine outlives the run.
+(
+  source "$ROOT/scripts/common.sh"
+  bg_start quick bash -c 'exit 7'
+  bg_wait quick
+  echo "status $?"
+  bg_start slow bash -c 'sleep 300 & echo $! >"$0"; wait' "$tmp/grandchild"
+  for _ in $(seq 50); do [ -s "$tmp/grandchild" ] && break; sleep 0.1; done
+  bg_stop_all
+  gone=
+  for _ in $(seq 50); do kill -0 "$(cat "$tmp/grandchild")" 2>/dev/null || { gone=1; break; }; sleep 0.1; done
+  [ -n "$gone" ] && echo stopped || echo "still running"
+) >"$tmp/bg"
+check "a background command's status comes back" grep -qx 'status 7' "$tmp/bg"
+check "stopping a background command stops what it started" grep -qx stopped "$tmp/bg"
+
 # The sets: the demo's stays small but holds all that the linux64 build's
 # configuration looks for (a thing missing then stays missing in its cache);
 # "test" holds every set.

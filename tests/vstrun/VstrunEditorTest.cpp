@@ -4,12 +4,24 @@
 // checks the display scale and the host's answer to size requests.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "VstrunProcess.h"
 #include "editor/EditorTestSupport.h"
 #include "support/TestHost.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+#if !defined(_WIN32) && defined(VSTRUN_TEST_X11)
+// Last: Xlib defines macros (None, Status, Bool) that other headers use as names.
+#include <X11/Xlib.h>
+#endif
 
 namespace {
 
@@ -23,6 +35,46 @@ using vtest::runVstrun;
     return ::testing::AssertionFailure() << "stderr is not one vstrun line: [" << r.err << "]";
   if (r.err.find(text) == std::string::npos) return ::testing::AssertionFailure() << "no \"" << text << "\" in " << r.err;
   return ::testing::AssertionSuccess();
+}
+
+// Asks the top-level window titled title to close, as a window manager's
+// close button does, as soon as it exists; false when none appears in 20 s.
+bool closeWindowTitled(const std::string& title) {
+  for (int attempt = 0; attempt < 400; ++attempt) {
+#ifdef _WIN32
+    if (HWND w = FindWindowA(nullptr, title.c_str())) return PostMessageW(w, WM_CLOSE, 0, 0) != 0;
+#elif defined(VSTRUN_TEST_X11)
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return false;
+    Window root, parent, *children = nullptr, found = 0;
+    unsigned count = 0;
+    XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count);
+    for (unsigned i = 0; i < count && !found; ++i) {
+      char* name = nullptr;
+      if (XFetchName(d, children[i], &name) && name) {
+        if (title == name) found = children[i];
+        XFree(name);
+      }
+    }
+    if (children) XFree(children);
+    if (found) {
+      XEvent e{};
+      e.xclient.type = ClientMessage;
+      e.xclient.window = found;
+      e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+      e.xclient.format = 32;
+      e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+      XSendEvent(d, found, False, NoEventMask, &e);
+      XSync(d, False);
+    }
+    XCloseDisplay(d);
+    if (found) return true;
+#else
+    return false;
+#endif
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
 }
 
 class VstrunEditor : public ::testing::Test {
@@ -86,6 +138,31 @@ TEST_F(VstrunEditor, SendsTheScaleFirstAndGrowsTheWindowWhenTheEditorAsks) {
   EXPECT_EQ(etest::differences(etest::readPng(path("grown.png")), sizerPicture(300, 120, 30), &first), 0)
       << "first at " << first;
 }
+
+#if defined(_WIN32) || defined(VSTRUN_TEST_X11)
+TEST_F(VstrunEditor, ClosesWhenTheWindowIsClosedAndStillPhotographsIt) {
+  // A name no other test's window has.
+#ifdef _WIN32
+  const std::string name = "Sizer " + std::to_string(GetCurrentProcessId());
+  SetEnvironmentVariableA("VSTRUN_SIZER_NAME", name.c_str());
+#else
+  const std::string name = "Sizer " + std::to_string(getpid());
+  setenv("VSTRUN_SIZER_NAME", name.c_str(), 1);
+#endif
+  ProcessResult r;
+  const auto start = std::chrono::steady_clock::now();
+  std::thread run([&] {
+    r = runVstrun({"editor", vtest::fixturePath("Sizer"), "--seconds", "120", "--screenshot", path("closed.png")});
+  });
+  const bool asked = closeWindowTitled("vstrun - " + name);
+  run.join();
+  ASSERT_TRUE(asked) << "no window titled \"vstrun - " << name << "\"; " << r.err;
+  EXPECT_EQ(r.status, 0) << r.err;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 60.0) << "the close was not honoured";
+  EXPECT_EQ(etest::differences(etest::readPng(path("closed.png")), sizerPicture(120, 80, 20)), 0);
+}
+#endif
 
 #ifndef _WIN32
 TEST(VstrunEditorX11, WithoutADisplaySaysSoInOneLine) {

@@ -8,19 +8,11 @@
 #include <cstdlib>
 #include <ostream>
 #include <string>
-#include <vector>
 #include <nlohmann/json.hpp>
 #include <sndfile.h>
 
 #include "VstrunProcess.h"
-
-#define STB_IMAGE_IMPLEMENTATION
-#define STBI_ONLY_PNG
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#include <stb_image.h>
-#pragma GCC diagnostic pop
+#include "editor/EditorTestSupport.h"
 
 namespace {
 
@@ -113,25 +105,20 @@ TEST_P(RealEditors, OpenOnX11AndShowTheParametersSet) {
   if (!vtest::fileExists(p.path)) GTEST_SKIP() << p.path << " is not installed";
   if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display (run under Xvfb)";
   const std::string dir = vtest::scratchDir(std::string("editor-") + p.name);
-  std::vector<unsigned char> pictures[2];
-  int width[2] = {0, 0}, height[2] = {0, 0};
+  toolkit::Picture pictures[2];
   for (int v = 0; v < 2; ++v) {
     const std::string shot = dir + "/" + std::to_string(v) + ".png";
-    const vtest::ProcessResult r = vtest::runVstrun(
-        {"editor", p.path, "--seconds", "1", "--param", std::string(p.parameter) + "=" + std::to_string(v), "--screenshot", shot});
+    const vtest::ProcessResult r = vtest::runVstrun({"editor", p.path, "--seconds", "1", "--param",
+                                                     std::string(p.parameter) + "=" + std::to_string(v),
+                                                     "--screenshot", shot});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err.find("vstrun: warning"), std::string::npos) << r.err;  // X errors among them
-    int n = 0;
-    unsigned char* pixels = stbi_load(shot.c_str(), &width[v], &height[v], &n, 3);
-    ASSERT_NE(pixels, nullptr) << shot;
-    pictures[v].assign(pixels, pixels + static_cast<size_t>(width[v]) * height[v] * 3);
-    stbi_image_free(pixels);
+    pictures[v] = etest::readPng(shot);
+    ASSERT_FALSE(pictures[v].empty()) << shot;
   }
-  EXPECT_GE(width[0], 100);
-  EXPECT_GE(height[0], 50);
-  EXPECT_EQ(width[1], width[0]);
-  EXPECT_EQ(height[1], height[0]);
-  EXPECT_NE(pictures[0], pictures[1]) << "the editor does not show the parameter vstrun set";
+  EXPECT_GE(pictures[0].width(), 100);
+  EXPECT_GE(pictures[0].height(), 50);
+  EXPECT_GT(etest::differences(pictures[0], pictures[1]), 0) << "the editor does not show the parameter vstrun set";
 }
 
 INSTANTIATE_TEST_SUITE_P(Debian, RealEditors, ::testing::ValuesIn(kEditors),

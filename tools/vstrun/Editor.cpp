@@ -26,15 +26,17 @@ namespace {
 constexpr VstInt32 kScaleIndex = 0x50726553;   // 'PreS'
 constexpr VstIntPtr kScaleValue = 0x41654373;  // 'AeCs'
 
-// Sizes a plug-in may ask for; anything larger is a fault, not a window.
+// Sizes a plug-in may give or ask for; anything larger is a fault, not a
+// window.
 constexpr int kLargestSide = 16384;
+bool fits(int width, int height) { return width > 0 && height > 0 && width <= kLargestSide && height <= kLargestSide; }
 
 // Detaches the size requests from the window whatever way the session ends.
 struct SizeRequests {
   vsthost::Host& host;
   SizeRequests(vsthost::Host& h, HostWindow& window) : host(h) {
     host.onSizeWindow([&window](int width, int height) {
-      if (width <= 0 || height <= 0 || width > kLargestSide || height > kLargestSide) return false;
+      if (!fits(width, height)) return false;
       window.setClientSize(width, height);
       return true;
     });
@@ -61,13 +63,14 @@ void runEditor(vsthost::Plugin& plugin, const EditorOptions& options) {
   if (options.scale > 0.0f &&
       plugin.dispatch(effVendorSpecific, kScaleIndex, kScaleValue, nullptr, options.scale) == 0)
     warn("the plug-in did not take the display scale (it answered 0), so its editor may not be scaled");
-  if (plugin.editorSize(&width, &height)) window->setClientSize(width, height);
+  if (plugin.editorSize(&width, &height) && fits(width, height)) window->setClientSize(width, height);
 
   std::string failure;
   {
     SizeRequests sizes(plugin.host(), *window);
-    plugin.dispatch(effEditOpen, 0, 0, window->parentHandle());
-    if (plugin.editorSize(&width, &height)) window->setClientSize(width, height);
+    if (plugin.dispatch(effEditOpen, 0, 0, window->parentHandle()) == 0)
+      warn("the plug-in answered 0 to effEditOpen: its editor may not have opened");
+    if (plugin.editorSize(&width, &height) && fits(width, height)) window->setClientSize(width, height);
     window->show();
 
     double seconds = options.seconds;

@@ -41,6 +41,9 @@ clock() {
   local s=$(($(date +%s) - VANTOREL_T0))
   printf '[%02d:%02d]' $((s / 60)) $((s % 60))
 }
+plural() { # $1 count  $2 noun
+  if [ "$1" -eq 1 ]; then printf '1 %s' "$2"; else printf '%d %ss' "$1" "$2"; fi
+}
 duration() { # $1 seconds
   if [ "$1" -lt 60 ]; then printf '%d s' "$1"; else printf '%d min %02d s' $(($1 / 60)) $(($1 % 60)); fi
 }

@@ -134,7 +134,7 @@ apt_install() { # packages
   fi
   local n
   n=$(grep -c '^Setting up ' "$log")
-  STEP_RESULT="installed $n packages"
+  STEP_RESULT="installed $(plural "$n" package)"
 }
 
 if grep -q ':i386$' < <(printf '%s\n' "${PACKAGES[@]}") && ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -144,7 +144,7 @@ fi
 mapfile -t MISSING < <(missing_packages)
 if [ ${#MISSING[@]} -gt 0 ]; then
   step "install" apt "$LOGS/deps-apt.log" \
-    "installing ${#MISSING[@]} packages of the sets ${want[*]}, with what they need (log: build/logs/deps-apt.log)" \
+    "installing $(plural ${#MISSING[@]} package) of the sets ${want[*]}, with what they need (log: build/logs/deps-apt.log)" \
     apt_install "${MISSING[@]}" || exit 1
 fi
 

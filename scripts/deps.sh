@@ -47,7 +47,7 @@ set_packages() { # $1 set; the win32 set depends on the way this machine runs 32
       "$here/i386-native.sh" 2>/dev/null || echo qemu-user
       ;;
     windows) echo g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 \
-                  binutils-mingw-w64-x86-64 nasm wine64 ;;
+                  binutils-mingw-w64-x86-64 wine64 ;;
     win32)
       if [ "$(win32_way 2>/dev/null)" = native ]; then echo wine32:i386 libwine:i386
       else echo qemu-system-x86 debootstrap kmod cpio e2fsprogs xz-utils
@@ -149,10 +149,10 @@ if [ ${#MISSING[@]} -gt 0 ]; then
 fi
 
 # ---- MinGW builds of libjpeg-turbo and libsndfile ---------------------------
-# From Debian's own source packages. The plug-in itself links a lean libjpeg
-# of its own (its prefix ends in -lean): decoder code only, no SIMD, no
-# JPEGMEM environment lookup, one section per function so the linker keeps
-# only what the editor calls.
+# From Debian's own source packages. The Windows builds link a lean libjpeg
+# (its prefix ends in -lean): decoder code only, no SIMD, no JPEGMEM
+# environment lookup, one section per function so the linker keeps only what
+# the editor calls. (Nothing links a full libjpeg-turbo, so none is built.)
 mingw_prefix() { # $1 triple  $2 variant
   if [ "$2" = libjpeg-turbo-lean ]; then echo "$CACHE/$1-lean"; else echo "$CACHE/$1"; fi
 }
@@ -197,7 +197,6 @@ build_mingw() { # $1 triple  $2 source package  $3 variant  $4 log
     libjpeg-turbo-lean) cmake -S "$srcdir" -B "$work/b" "${common[@]}" -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF \
                           -DWITH_SIMD=OFF -DWITH_ARITH_ENC=OFF -DWITH_ARITH_DEC=OFF \
                           "-DCMAKE_C_FLAGS=-ffunction-sections -fdata-sections -DNO_GETENV" ;;
-    libjpeg-turbo) cmake -S "$srcdir" -B "$work/b" "${common[@]}" -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF ;;
     libsndfile) cmake -S "$srcdir" -B "$work/b" "${common[@]}" -DBUILD_SHARED_LIBS=OFF -DENABLE_EXTERNAL_LIBS=OFF \
                   -DENABLE_MPEG=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF \
                   -DENABLE_CPACK=OFF -DINSTALL_MANPAGES=OFF ;;
@@ -210,7 +209,7 @@ build_mingw() { # $1 triple  $2 source package  $3 variant  $4 log
 
 if wants windows; then
   for t in i686-w64-mingw32 x86_64-w64-mingw32; do
-    for v in libjpeg-turbo libjpeg-turbo-lean libsndfile; do
+    for v in libjpeg-turbo-lean libsndfile; do
       mingw_done "$t" "$v" && continue
       src=${v%-lean}
       log="$LOGS/deps-$t-$v.log"

@@ -99,9 +99,8 @@ demo() {
 }
 
 release() {
-  local p
   install_deps demo linux32 windows release || return 1
-  for p in win32 win64 linux64 linux32; do build_preset "$p" vstrun Vantorel || return 1; done
+  build_products || return 1
   step "release" log "$LOGS/release.log" "making the release files (scripts/release.sh)" "$ROOT/scripts/release.sh"
 }
 

@@ -227,7 +227,7 @@ release_check() {
   add_counts "$pass" "$fail" "$skip"
 }
 release_step() {
-  if ! step "release build" log "$LOGS/release.log" "making the release files (scripts/release.sh)" release_make; then
+  if ! build_products || ! step "release build" log "$LOGS/release.log" "making the release files (scripts/release.sh)" release_make; then
     failed_one
     return
   fi

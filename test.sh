@@ -61,7 +61,7 @@ case "${1:-}" in
     say "in the background where win32 or release runs that way."
     exit 0
     ;;
-  -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
 esac
 steps=()
 for p in "$@"; do

@@ -88,7 +88,8 @@ step() {
   say "$(clock) $name: $what"
   (
     every=${VANTOREL_PROGRESS_EVERY:-25}
-    while sleep "$every" </dev/null >/dev/null 2>&1; do
+    # Ends with the step, or with the script should that be killed.
+    while sleep "$every" </dev/null >/dev/null 2>&1 && kill -0 $$ 2>/dev/null; do
       say "$(clock)   $name: $(progress_of "$kind" "$log") ($(duration $(($(date +%s) - t0))) so far)"
     done
   ) &

@@ -72,6 +72,27 @@ check "the test set holds every package of every set" \
   bash -c "for s in demo linux linux32 windows win32 fuzz release pictures; do '$ROOT/scripts/deps.sh' --packages \$s | grep -vxFf '$tmp/test' && exit 1; done; exit 0"
 "$ROOT/scripts/deps.sh" --packages demo nosuchset >/dev/null 2>&1
 check "an unknown set is refused" [ $? -eq 2 ]
+"$ROOT/scripts/deps.sh" --packages test nosuchset >/dev/null 2>&1
+check "... also beside 'test'" [ $? -eq 2 ]
+# What runs 32-bit code follows the kernel: qemu-user for linux32 only where
+# the kernel runs no 32-bit programs, the emulated machine's tools for win32
+# where that way is taken (or forced), else Debian's wine32.
+"$ROOT/scripts/i386-native.sh" 2>/dev/null
+native=$?
+"$ROOT/scripts/deps.sh" --packages linux32 >"$tmp/l32"
+if [ "$native" -eq 0 ]; then
+  check "linux32 runs natively here, without qemu-user" bash -c "! grep -qx qemu-user '$tmp/l32'"
+else
+  check "linux32 needs qemu-user here" grep -qx qemu-user "$tmp/l32"
+fi
+VANTOREL_WIN32_EMULATED=1 "$ROOT/scripts/deps.sh" --packages win32 >"$tmp/w32"
+check "the emulated way installs the machine's tools, not wine32" \
+  bash -c "grep -qx qemu-system-x86 '$tmp/w32' && ! grep -q '^wine32' '$tmp/w32'"
+if [ "$native" -eq 0 ]; then
+  "$ROOT/scripts/deps.sh" --packages win32 >"$tmp/w32n"
+  check "the native way installs wine32, not the machine's tools" \
+    bash -c "grep -qx 'wine32:i386' '$tmp/w32n' && ! grep -q '^qemu-system' '$tmp/w32n'"
+fi
 
 # test.sh lists every step; an unknown step is refused before anything runs.
 "$ROOT/test.sh" --list >"$tmp/list"
@@ -79,6 +100,12 @@ check "test.sh --list names each step with what it runs and installs" \
   bash -c "for s in linux64 linux64-asan linux64-tsan linux32 win64 win32 fuzz release; do grep -qx \$s '$tmp/list' || exit 1; done; grep -q 'installs: demo windows win32' '$tmp/list'"
 VANTOREL_SKIP_DEPS=1 "$ROOT/test.sh" linux64 nosuchstep >"$tmp/unknown" 2>&1
 check "test.sh refuses an unknown step" bash -c "[ $? -eq 2 ] && grep -q \"unknown step 'nosuchstep'\" '$tmp/unknown'"
+
+# How far a build is before ninja counts anything: what its log said last.
+printf -- '-- Configuring done\n\n' >"$tmp/configure.log"
+printf 'x%.0s' $(seq 200) >"$tmp/long.log"
+check "a step's last log line stands in for a count, cut to a line" bash -c "source '$ROOT/scripts/common.sh' &&
+  [ \"\$(progress_of build '$tmp/configure.log')\" = '-- Configuring done' ] && [ \"\$(progress_of log '$tmp/long.log' | wc -c)\" -le 91 ]"
 
 # The table: a run's step times beside an older test.sh's output, grouped.
 printf '# test.sh\tway=native\n%s\t%s\tdone\tx\n' "linux64 build" 100 "linux64 tests" 30 "install" 65 >"$tmp/new.tsv"
@@ -89,5 +116,16 @@ check "the table sums a group and sets runs side by side" has "$tmp/table" '^\| 
 check "... with each step of a group" has "$tmp/table" '^\| &nbsp;&nbsp;tests \|  \| 0:30 \|$'
 check "... a group only one run has" has "$tmp/table" '^\| \*\*win32\*\* \| 10:32 \|  \|$'
 check "... and the whole run's wall clock" has "$tmp/table" 'wall clock\)\*\* \| 30:23 \| 3:20 \|$'
+# A step that ran twice (the release step builds the products again, quickly)
+# counts twice in its row; a background step is a group of its own and not
+# part of the wall clock's sum.
+printf '# r\n%s\t%s\tdone\tx\n' "linux64 build" 100 "machine image" 300 "linux64 build" 2 "total" 130 >"$tmp/twice.tsv"
+"${PYTHON:-python3}" "$ROOT/scripts/time-table.py" "$tmp/twice.tsv" >"$tmp/table2"
+check "a step that ran twice sums in one row" has "$tmp/table2" '^\| &nbsp;&nbsp;build \| 1:42 \|$'
+check "... and a background step stays a group of its own" \
+  bash -c "grep -q '^| \*\*machine\*\* | 5:00 |$' '$tmp/table2' && grep -q 'wall clock)\*\* | 2:10 |$' '$tmp/table2'"
+: >"$tmp/empty.tsv"
+"${PYTHON:-python3}" "$ROOT/scripts/time-table.py" "$tmp/empty.tsv" >/dev/null 2>&1
+check "a file without step times is refused" [ $? -eq 1 ]
 
 [ "$fails" -eq 0 ]

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# The demo: installs what the builds need, builds Vantorel and vstrun, and
+# The demo: installs what it needs, builds Vantorel and vstrun for Linux, and
 # plays a drum loop through Vantorel: recording, looping at several sizes and
 # speeds, a pitch bend and a volume ramp, driven by an automation file and a
 # MIDI file. Everything it makes lands in out/:
 #
 #   out/vantorel-demo.wav     the rendered result
-#   out/vantorel-editor.png   Vantorel's editor (needs the win64 build, Wine, Xvfb)
+#   out/vantorel-editor.png   Vantorel's editor, opened by vstrun on a virtual X display (Xvfb)
 #   out/demo/                 the input it made: drums, MIDI, automation
 #
 #   ./run.sh                  the demo
@@ -14,76 +14,79 @@
 #   ./run.sh release          the release files in out/release/: installer,
 #                             zips, .debs, tarballs, debug archives, SHA256SUMS
 #                             (scripts/release.sh; docs/releasing.md)
+#
+# Each command installs only what it needs (scripts/deps.sh, by sets;
+# VANTOREL_SKIP_DEPS=1 skips that) and says each step as it starts, with its
+# time when it ends; the logs are in build/logs/.
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")" && pwd)
 source "$ROOT/scripts/common.sh"
 trap cleanup_services EXIT
 
-# Configures a preset's build folder once and builds only what the demo needs.
-build_targets() { # $1 preset, then targets
-  local p=$1 log="$LOGS/$1-run.log"
-  shift
-  : >"$log"
-  if [ ! -f "$ROOT/build/$p/build.ninja" ] || [ ! -f "$ROOT/build/$p/CMakeCache.txt" ]; then
-    (cd "$ROOT" && cmake --preset "$p") >>"$log" 2>&1 || { say "$p: configure FAILED"; show_log "$log" 60; return 1; }
-  fi
-  (cd "$ROOT" && cmake --build "build/$p" --target "$@") >>"$log" 2>&1 ||
-    { say "$p: build FAILED"; grep -v '^\[[0-9]*/[0-9]*\] ' "$log" | tail -n 80; return 1; }
-}
-
 info() {
-  local presets=("$@") status=0
+  local presets=("$@") status=0 sets=(demo)
   [ ${#presets[@]} -eq 0 ] && presets=(linux64 linux32 win64 win32)
   for p in "${presets[@]}"; do
-    case $p in linux64|linux32|win64|win32) ;; *) say "unknown build '$p' (known: linux64 linux32 win64 win32)"; return 2 ;; esac
-    build_targets "$p" vstrun Vantorel || { status=1; continue; }
+    case $p in
+      linux64) ;;
+      linux32) sets+=(linux32) ;;
+      win64) sets+=(windows) ;;
+      win32) sets+=(windows win32 win32-machine) ;;
+      *) say "unknown build '$p' (known: linux64 linux32 win64 win32)"; return 2 ;;
+    esac
+  done
+  install_deps "${sets[@]}" || return 1
+  for p in "${presets[@]}"; do
+    build_preset "$p" vstrun Vantorel || { status=1; continue; }
     local b="$ROOT/build/$p"
+    case $p in
+      win64) step "win64 wine" log "$LOGS/wine.log" "starting Wine (booting its prefix the first time)" start_wine ;;
+      win32)
+        # 32-bit Wine, natively or in the emulated machine; stopped on exit.
+        step "win32 start" log "$LOGS/win32-runner.log" "starting 32-bit Wine (in the emulated machine that is a boot)" \
+          start_win32 || { status=1; continue; }
+        ;;
+    esac
     say "== $p"
     case $p in
       linux64) "$b/vstrun" info "$b/Vantorel.so" || status=1 ;;
       linux32) "$ROOT/scripts/linux32-run.sh" "$b/vstrun" info "$b/Vantorel.so" || status=1 ;;
-      win64)
-        start_wine
-        "$ROOT/scripts/wine-run.sh" "$b/vstrun.exe" info "Z:$b/Vantorel.dll" | tr -d '\r' || status=1
-        ;;
-      win32)
-        # 32-bit Wine, natively or in the emulated i386 machine; stopped on exit.
-        start_win32 || { status=1; continue; }
-        "$ROOT/scripts/win32-run.sh" "$b/vstrun.exe" info "$b/Vantorel.dll" | tr -d '\r' || status=1
-        ;;
+      win64) "$ROOT/scripts/wine-run.sh" "$b/vstrun.exe" info "Z:$b/Vantorel.dll" | tr -d '\r' || status=1 ;;
+      win32) "$ROOT/scripts/win32-run.sh" "$b/vstrun.exe" info "$b/Vantorel.dll" | tr -d '\r' || status=1 ;;
     esac
   done
   return $status
 }
 
-demo() {
-  local out="$ROOT/out" b="$ROOT/build/linux64" w="$ROOT/build/win64"
-  build_targets linux64 vstrun Vantorel || return 1
+render_demo() { # $1 out  $2 build
+  local out=$1 b=$2 log="$LOGS/demo.log"
   mkdir -p "$out/demo"
-  python3 "$ROOT/tools/demo/make_demo.py" "$out/demo" || { say "demo: making the input FAILED"; return 1; }
-
+  "$PYTHON" "$ROOT/tools/demo/make_demo.py" "$out/demo" >"$log" 2>&1 || { show_log "$log" 20; return 1; }
   "$b/vstrun" render "$b/Vantorel.so" -i "$out/demo/demo-drums.wav" -o "$out/vantorel-demo.wav" \
-    --automation "$out/demo/demo-automation.json" --midi "$out/demo/demo.mid" --tail 1 --quiet ||
-    { say "demo: rendering FAILED"; return 1; }
+    --automation "$out/demo/demo-automation.json" --midi "$out/demo/demo.mid" --tail 1 --quiet >>"$log" 2>&1 ||
+    { show_log "$log" 20; return 1; }
+}
 
-  # The editor runs in the Windows build, under Wine on a virtual display.
-  local shot=""
-  rm -f "$out/vantorel-editor.png"
-  if [ ! -x /usr/lib/wine/wine64 ] || ! command -v Xvfb >/dev/null; then
-    say "demo: no screenshot of the editor (it needs wine64 and Xvfb; scripts/deps.sh installs them)"
-  elif ! build_targets win64 vstrun Vantorel; then
-    say "demo: no screenshot of the editor (the win64 build failed; see build/logs/win64-run.log)"
-  else
-    start_xvfb
-    start_wine
-    if "$ROOT/scripts/wine-run.sh" "$w/vstrun.exe" editor "Z:$w/Vantorel.dll" --seconds 1.5 \
-        --param "Buff Size=0.5" --param "Volume=0.25" --screenshot "Z:$out/vantorel-editor.png" >/dev/null &&
-        [ -s "$out/vantorel-editor.png" ]; then
-      shot="$out/vantorel-editor.png"
-    else
-      say "demo: no screenshot of the editor (vstrun editor failed under Wine)"
-    fi
-  fi
+# The editor, opened by the Linux vstrun on a virtual X display.
+editor_picture() { # $1 picture  $2 build
+  local log="$LOGS/demo-editor.log"
+  start_xvfb
+  [ -n "${DISPLAY:-}" ] || { say "no virtual display (Xvfb; scripts/deps.sh installs it)"; return 1; }
+  "$2/vstrun" editor "$2/Vantorel.so" --seconds 1.5 --param "Buff Size=0.5" --param "Volume=0.25" \
+    --screenshot "$1" >"$log" 2>&1 && [ -s "$1" ] && return 0
+  show_log "$log" 20
+  return 1
+}
+
+demo() {
+  local out="$ROOT/out" b="$ROOT/build/linux64" shot="$ROOT/out/vantorel-editor.png"
+  install_deps demo || return 1
+  build_preset linux64 vstrun Vantorel || return 1
+  step "demo" log "$LOGS/demo.log" "making the drums, MIDI and automation, and rendering them through Vantorel" \
+    render_demo "$out" "$b" || return 1
+  rm -f "$shot"
+  step "editor" log "$LOGS/demo-editor.log" "photographing Vantorel's editor on a virtual display" \
+    editor_picture "$shot" "$b" || shot=""
 
   say ""
   say "Made:"
@@ -95,10 +98,19 @@ demo() {
   "$b/vstrun" info "$b/Vantorel.so" | head -n 8
 }
 
-install_deps || exit 1
+release() {
+  install_deps demo linux32 windows release || return 1
+  build_products || return 1
+  step "release" log "$LOGS/release.log" "making the release files (scripts/release.sh)" "$ROOT/scripts/release.sh"
+}
+
+times_start "$LOGS/run-times.tsv" "run.sh $*"
 case "${1:-}" in
   info) shift; info "$@" ;;
-  release) "$ROOT/scripts/release.sh" ;;
+  release) release ;;
   "") demo ;;
   *) say "usage: ./run.sh [info [linux64|linux32|win64|win32]... | release]"; exit 2 ;;
 esac
+rc=$?
+times_total
+exit $rc

@@ -7,6 +7,10 @@ endif()
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 add_subdirectory(${VANTOREL_GOOGLETEST_DIR} ${CMAKE_BINARY_DIR}/_deps/googletest EXCLUDE_FROM_ALL SYSTEM)
+# The test programs' own debug information (tests/CMakeLists.txt), GoogleTest's too.
+set(VANTOREL_TEST_DEBUG_FLAGS -g1 CACHE STRING "Debug information flags of the test programs' own files")
+target_compile_options(gtest PRIVATE ${VANTOREL_TEST_DEBUG_FLAGS})
+target_compile_options(gtest_main PRIVATE ${VANTOREL_TEST_DEBUG_FLAGS})
 include(GoogleTest)
 
 # Google Benchmark exists only for the machine itself, and timing an

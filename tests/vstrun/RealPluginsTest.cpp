@@ -1,14 +1,18 @@
 // vstrun with plug-ins that no one here wrote: Debian's packaged Linux VST 2
 // effects (dpf-plugins-vst, lsp-plugins-vst, zam-plugins), loaded as black
-// boxes. A plug-in whose package is absent is skipped.
+// boxes, and their editors on X11. A plug-in whose package is absent is
+// skipped.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <ostream>
+#include <string>
 #include <nlohmann/json.hpp>
 #include <sndfile.h>
 
 #include "VstrunProcess.h"
+#include "editor/EditorTestSupport.h"
 
 namespace {
 
@@ -71,12 +75,53 @@ TEST_P(RealPlugins, InfoAndRenderWork) {
   EXPECT_GT(energy, 0.0) << "the plug-in made only silence of a tone";
 }
 
-INSTANTIATE_TEST_SUITE_P(Debian, RealPlugins, ::testing::ValuesIn(kPlugins),
-                         [](const ::testing::TestParamInfo<RealPlugin>& info) {
-                           std::string n;
-                           for (const char* c = info.param.name; *c; ++c)
-                             if (std::isalnum(static_cast<unsigned char>(*c))) n += *c;
-                           return n;
-                         });
+std::string testName(const ::testing::TestParamInfo<RealPlugin>& info) {
+  std::string n;
+  for (const char* c = info.param.name; *c; ++c)
+    if (std::isalnum(static_cast<unsigned char>(*c))) n += *c;
+  return n;
+}
+
+INSTANTIATE_TEST_SUITE_P(Debian, RealPlugins, ::testing::ValuesIn(kPlugins), testName);
+
+// Editors of two toolkits (LSP's own on X11, DPF's on OpenGL), opened on the
+// test run's X display with a parameter at either end.
+struct RealEditor {
+  const char* path;
+  const char* name;
+  const char* parameter;
+};
+void PrintTo(const RealEditor& p, std::ostream* os) { *os << p.name; }
+
+const RealEditor kEditors[] = {
+    {"/usr/lib/vst/lsp-plugins/comp-delay-stereo.so", "LspDelayCompensator", "dry"},
+    {"/usr/lib/vst/ZamComp-vst.so", "ZamComp", "Attack"},
+};
+
+class RealEditors : public ::testing::TestWithParam<RealEditor> {};
+
+TEST_P(RealEditors, OpenOnX11AndShowTheParametersSet) {
+  const RealEditor& p = GetParam();
+  if (!vtest::fileExists(p.path)) GTEST_SKIP() << p.path << " is not installed";
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display (run under Xvfb)";
+  const std::string dir = vtest::scratchDir(std::string("editor-") + p.name);
+  toolkit::Picture pictures[2];
+  for (int v = 0; v < 2; ++v) {
+    const std::string shot = dir + "/" + std::to_string(v) + ".png";
+    const vtest::ProcessResult r = vtest::runVstrun({"editor", p.path, "--seconds", "1", "--param",
+                                                     std::string(p.parameter) + "=" + std::to_string(v),
+                                                     "--screenshot", shot});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("vstrun: warning"), std::string::npos) << r.err;  // X errors among them
+    pictures[v] = etest::readPng(shot);
+    ASSERT_FALSE(pictures[v].empty()) << shot;
+  }
+  EXPECT_GE(pictures[0].width(), 100);
+  EXPECT_GE(pictures[0].height(), 50);
+  EXPECT_GT(etest::differences(pictures[0], pictures[1]), 0) << "the editor does not show the parameter vstrun set";
+}
+
+INSTANTIATE_TEST_SUITE_P(Debian, RealEditors, ::testing::ValuesIn(kEditors),
+                         [](const ::testing::TestParamInfo<RealEditor>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -5,23 +5,12 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <nlohmann/json.hpp>
 #include <sndfile.h>
 
 #include "VstrunProcess.h"
 #include "vsthost/Plugin.h"
 #include "support/TestHost.h"
-
-#ifdef _WIN32
-#define STB_IMAGE_IMPLEMENTATION
-#define STBI_ONLY_PNG
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#include <stb_image.h>
-#pragma GCC diagnostic pop
-#endif
 
 namespace {
 
@@ -383,42 +372,6 @@ TEST_F(Vstrun, VantorelRecordsAndLoopsThroughTheCommandLine) {
     ASSERT_FLOAT_EQ(out.at(i, 1), out.at(i, 0)) << i;
   }
 }
-
-#ifndef _WIN32
-TEST_F(Vstrun, EditorWithoutAWindowBackendSaysSoInOneLine) {
-  const ProcessResult r = runVstrun({"editor", vtest::modulePath(), "--screenshot", path("shot.png")});
-  EXPECT_TRUE(failsCleanly(r));
-  EXPECT_NE(r.err.find("Windows build"), std::string::npos);
-  EXPECT_FALSE(vtest::fileExists(path("shot.png")));
-}
-#else
-TEST_F(Vstrun, EditorOpensInAHostWindowOfItsSizeAndSavesItsPixels) {
-  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display (run under Xvfb)";
-  const std::string shot = path("editor.png");
-  const ProcessResult r =
-      runVstrun({"editor", vtest::modulePath(), "--seconds", "0.5", "--param", "Volume=1", "--screenshot", shot});
-  ASSERT_EQ(r.status, 0) << r.err;
-  int w = 0, h = 0, n = 0;
-  unsigned char* pixels = stbi_load(shot.c_str(), &w, &h, &n, 3);
-  ASSERT_NE(pixels, nullptr);
-  // Vantorel's open editor is 250 x 199; the window's client area follows
-  // effEditGetRect after opening, and the pixels are the editor's, not a
-  // blank window's.
-  EXPECT_EQ(w, 250);
-  EXPECT_EQ(h, 199);
-  size_t distinct = 0;
-  for (int i = 1; i < w * h; ++i)
-    if (std::memcmp(pixels + i * 3, pixels, 3) != 0) ++distinct;
-  EXPECT_GT(distinct, static_cast<size_t>(w * h / 4));
-  stbi_image_free(pixels);
-
-  // A plug-in without an editor, and a screenshot that cannot be written.
-  EXPECT_TRUE(failsCleanly(runVstrun({"editor", probe, "--seconds", "0.1"})));
-  EXPECT_TRUE(failsCleanly(
-      runVstrun({"editor", vtest::modulePath(), "--seconds", "0.1", "--screenshot", path("no/folder/x.png")})));
-  EXPECT_FALSE(vtest::fileExists(path("no/folder/x.png")));
-}
-#endif
 
 TEST(VstHostPlugin, LoadingNamesWhatIsWrongAndNeverCallsABadRecord) {
   vsthost::Host host;

@@ -1,6 +1,8 @@
 // `vstrun editor`: the plug-in's editor in a window of the host's.
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,14 +19,22 @@ struct EditorOptions {
   std::string screenshot;
   // How often effEditIdle is sent, per second.
   int idleRate = 30;
+  // The display scale sent to the plug-in before its editor opens; 0: none.
+  float scale = 0.0f;
+  // Set (from a signal handler) to close the editor as the window's close
+  // button does.
+  const std::atomic<bool>* interrupted = nullptr;
+  // Receives each warning (one line, without a prefix).
+  std::function<void(const std::string&)> warn;
 };
 
 // Whether this build can show editors at all.
 bool editorSupported();
 
 // Opens the editor of a loaded, started plug-in in a host window sized by
-// effEditGetRect, idles it from a timer on this (the UI) thread, saves the
-// screenshot, closes it. Throws std::runtime_error with a one-line reason.
+// effEditGetRect, idles it from a timer on this (the UI) thread, follows
+// audioMasterSizeWindow, saves the screenshot, closes it. Throws
+// std::runtime_error with a one-line reason.
 void runEditor(vsthost::Plugin& plugin, const EditorOptions& options);
 
 // Writes 24-bit RGB pixels (rows top to bottom) as a PNG; false on failure.

@@ -1,7 +1,7 @@
 // vstrun: a command-line VST 2 host.
 //   vstrun info MODULE [--json]                what a host sees in an instance
 //   vstrun render MODULE -i IN.wav -o OUT.wav  audio through the plug-in
-//   vstrun editor MODULE [--screenshot F.png]  the plug-in's editor in a window
+//   vstrun editor MODULE [--screenshot F.png]  the plug-in's editor in a window (Win32, X11)
 //   vstrun validate MODULE [--level N]         the abuse real hosts inflict
 // docs/vstrun.md has the details and examples.
 #include <atomic>
@@ -287,12 +287,15 @@ struct EditorArgs {
   std::string module, screenshot;
   std::vector<std::string> params;
   double seconds = 0.0;
+  double scale = 0.0;
+  bool scaleGiven = false;
 };
 
 int runEditorCommand(const EditorArgs& a) {
   if (!vstrun::editorSupported())
-    throw Failure("the editor needs the Windows build of vstrun (this build has no window backend)");
+    throw Failure("this build of vstrun has no window system to show editors in (it was built without X11's headers)");
   if (!(a.seconds >= 0.0 && a.seconds <= 86400.0)) throw Failure("--seconds must be from 0 to 86400");
+  if (a.scaleGiven && !(a.scale >= 1.0 && a.scale <= 8.0)) throw Failure("--scale must be from 1 to 8");
   vsthost::Host host;
   auto plugin = loadPlugin(a.module, host);
   if (!(plugin->effect()->flags & effFlagsHasEditor)) throw Failure(a.module + ": the plug-in has no editor");
@@ -301,6 +304,9 @@ int runEditorCommand(const EditorArgs& a) {
   vstrun::EditorOptions options;
   options.seconds = a.seconds;
   options.screenshot = a.screenshot;
+  options.scale = a.scaleGiven ? static_cast<float>(a.scale) : 0.0f;
+  options.interrupted = &gInterrupted;
+  options.warn = [](const std::string& line) { std::fprintf(stderr, "vstrun: warning: %s\n", line.c_str()); };
   vstrun::runEditor(*plugin, options);
   plugin.reset();
   if (!a.screenshot.empty()) std::fprintf(gOut, "wrote %s\n", a.screenshot.c_str());
@@ -352,11 +358,12 @@ int main(int argc, char** argv) {
   render->add_flag("-q,--quiet", r.quiet, "Print nothing on success");
 
   EditorArgs ed;
-  CLI::App* editor = app.add_subcommand("editor", "Open MODULE's editor in a window (Windows build)");
-  editor->add_option("MODULE", ed.module, "Plug-in module (.dll)")->required();
+  CLI::App* editor = app.add_subcommand("editor", "Open MODULE's editor in a window (Win32 or X11)");
+  editor->add_option("MODULE", ed.module, "Plug-in module (.dll or .so)")->required();
   editor->add_option("-s,--seconds", ed.seconds, "Close after this many seconds (default: when the window is closed)");
   editor->add_option("--screenshot", ed.screenshot, "Save a PNG of the editor before closing");
   editor->add_option("-p,--param", ed.params, "Set a parameter first: INDEX=VALUE or NAME=VALUE (0..1)");
+  CLI::Option* scaleOption = editor->add_option("--scale", ed.scale, "Send this display scale (1 to 8, e.g. 1.5) before the editor opens");
 
   validate::Arguments va;
   CLI::App* validateCmd = app.add_subcommand("validate", "Check MODULE against what real hosts do to plug-ins");
@@ -373,6 +380,7 @@ int main(int argc, char** argv) {
 
   CLI11_PARSE(app, argc, argv);
   va.seedGiven = seedOption->count() > 0;
+  ed.scaleGiven = scaleOption->count() > 0;
 
   std::signal(SIGINT, onInterrupt);
   keepStdoutForUs();

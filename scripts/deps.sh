@@ -24,8 +24,9 @@ APT_PACKAGES=(
   nsis lintian dpkg-dev zip
 )
 APT_I386=(libc6-dev:i386 libjpeg62-turbo-dev:i386 libsndfile1-dev:i386)
-# The shipped 32-bit Windows module runs in 32-bit Wine: Debian's wine32
-# where the kernel runs 32-bit programs, else an emulated i386 machine that
+# The shipped 32-bit Windows module runs in 32-bit Wine, and the WoW64
+# prefix in wine64 beside it: Debian's wine32 where the kernel runs 32-bit
+# programs, else an emulated x86_64 machine with both that
 # scripts/win32/image.sh builds from the archive.
 WIN32_WAY=$(win32_way)
 if [ "$WIN32_WAY" = native ]; then

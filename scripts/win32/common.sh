@@ -35,10 +35,11 @@ w32_loader() { # $1 the program as given
   if [ "$W32_KIND" = win32 ]; then echo "$W32_WINE"; else "$W32_SCRIPTS/win32/guest/wine-loader" "$W32_PREFIX" "$PWD" "$1"; fi
 }
 
-# What goes into the emulated machine's disk besides Debian's base system.
-W32_GUEST_PACKAGES=wine,wine32,libwine,fonts-wine,xvfb,xauth,busybox-static,procps,coreutils
+# What goes into the emulated machine's disk besides Debian's base system
+# (amd64, with i386 as a second architecture): both halves of Wine.
+W32_GUEST_PACKAGES="wine64 libwine wine32:i386 libwine:i386 fonts-wine xvfb xauth busybox-static procps"
 # Raise when scripts/win32/image.sh changes what it makes in another way.
-W32_IMAGE_RECIPE=1
+W32_IMAGE_RECIPE=2
 
 # The machine image's version: a digest of the guest's scripts, its package
 # list and the recipe number, so a change to any of them makes image.sh build

@@ -1,24 +1,28 @@
 #!/usr/bin/env bash
-# The emulated i386 machine that runs 32-bit Wine (scripts/win32/image.sh
-# builds it): booted on first use, kept running, sent one program per job.
+# The emulated x86_64 machine that runs Wine, both halves
+# (scripts/win32/image.sh builds it): booted on first use, kept running, sent
+# one program per job, into its 32-bit prefix or its WoW64 one.
 #
-#   machine.sh run win32 PROGRAM.exe [ARGS...]   boots if needed, runs, returns its status
-#   machine.sh stop                        powers it off
+#   machine.sh run win32|wow64 PROGRAM [ARGS...]   boots if needed, runs, returns its status
+#   machine.sh start                               boots it now
+#   machine.sh stop                                powers it off
 #
 # The repository is shared at its own path (9p), a second time as it is
 # (reporaw: without the machine's binds over its programs), and so is a job
 # folder:
-# a job is NAME.new (argv, cwd, timeout) that the machine's agent turns into
-# NAME.done (out, err, rc). The disk runs as a snapshot: the image never
-# changes.
+# a job is NAME.new (argv, cwd, timeout, kind) that the machine's agent turns
+# into NAME.done (out, err, rc). The disk runs as a snapshot: the image never
+# changes, and every boot starts from the prefixes as the image has them.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/common.sh"
 # The image made from this checkout's guest scripts: a machine with another
 # agent would run programs differently.
 IMG="$W32_IMAGES/$(w32_image_version)"
-# One machine per checkout: it shares that repository and no other.
-VM="$W32_RUN/machine-$(w32_key "$W32_ROOT")"
+# One machine per checkout and prefix name: it shares that repository and no
+# other, and whoever names prefixes of their own (VANTOREL_WINEPREFIX) gets a
+# machine of their own, booted from the image's untouched disk.
+VM="$W32_RUN/machine-$(w32_key "$W32_ROOT ${VANTOREL_WINEPREFIX:-$W32_CACHE/wineprefix}")"
 JOBS="$VM/jobs"
 
 vm_up() { w32_alive "$VM/qemu.pid" && [ -f "$JOBS/ready" ]; }
@@ -30,24 +34,27 @@ start() {
     vm_up && exit 0
     stop_locked
     [ -f "$IMG/version" ] ||
-      { echo "win32-run: no i386 machine image for these guest scripts in $IMG (scripts/win32/image.sh builds it; scripts/deps.sh runs that)" >&2; exit 1; }
+      { echo "win32-run: no machine image for these guest scripts in $IMG (scripts/win32/image.sh builds it; scripts/deps.sh runs that)" >&2; exit 1; }
     rm -rf "$JOBS"; mkdir -p "$JOBS"
-    setsid qemu-system-i386 -accel tcg,thread=multi -cpu max,-smap -smp 2 -m 2048 \
+    setsid qemu-system-x86_64 -accel tcg,thread=multi -cpu max,-smap -smp 2 -m 3072 \
       -display none -nic none -monitor none -serial "file:$VM/console.log" -no-reboot \
       -kernel "$IMG/vmlinuz" -initrd "$IMG/initrd.gz" \
-      -append "console=ttyS0 quiet panic=1 no_timer_check vinit=/sbin/vantorel-init vmode=serve vroot=$W32_ROOT" \
+      -append "console=ttyS0 quiet panic=1 no_timer_check vinit=/usr/sbin/vantorel-init vmode=serve vroot=$W32_ROOT" \
       -drive "file=$IMG/root.img,if=virtio,format=raw" -snapshot \
       -virtfs "local,path=$W32_ROOT,mount_tag=repo,security_model=none" \
       -virtfs "local,path=$W32_ROOT,mount_tag=reporaw,security_model=none" \
       -virtfs "local,path=$JOBS,mount_tag=jobs,security_model=none" \
       </dev/null >"$VM/qemu.log" 2>&1 9>&- &
     echo $! >"$VM/qemu.pid"
+    # A few seconds on a quiet machine; minutes on a busy one.
+    local pid
+    pid=$(cat "$VM/qemu.pid")
     for _ in $(seq 1800); do
       [ -f "$JOBS/ready" ] && exit 0
-      w32_alive "$VM/qemu.pid" || break
-      sleep 0.1
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.5
     done
-    echo "win32-run: the i386 machine did not come up:" >&2
+    echo "win32-run: the emulated machine did not come up:" >&2
     tail -n 30 "$VM/console.log" "$VM/qemu.log" >&2
     stop_locked
     exit 1
@@ -65,7 +72,7 @@ stop_locked() {
 }
 
 run() { # $1 win32 | wow64, then the program and its arguments
-  [ "$1" = win32 ] || { echo "win32-run: --wow64 needs an x86_64 machine, which this i386 image is not; run it where the kernel runs 32-bit programs" >&2; exit 125; }
+  local kind=$1
   shift
   start || exit 1
   local id job rc
@@ -78,16 +85,22 @@ run() { # $1 win32 | wow64, then the program and its arguments
   case $cwd in "$W32_ROOT"|"$W32_ROOT"/*) ;; *) cwd=$W32_ROOT ;; esac
   echo "$cwd" >"$job.tmp/cwd"
   echo "$W32_TIMEOUT" >"$job.tmp/timeout"
+  echo "$kind" >"$job.tmp/kind"
   mv "$job.tmp" "$job.new"
-  # The machine enforces the limit; this wait only outlasts it.
-  local deadline=$((SECONDS + W32_TIMEOUT + 60))
+  # The machine enforces the limit; this wait only outlasts it. It waits
+  # without starting a process each time round (read -t on a pipe nobody
+  # writes to), leaving the processors to the machine.
+  local deadline=$((SECONDS + W32_TIMEOUT + 60)) pid tick
+  pid=$(cat "$VM/qemu.pid")
+  [ -p "$VM/tick" ] || mkfifo "$VM/tick" 2>/dev/null
+  exec {tick}<>"$VM/tick"
   while [ ! -d "$job.done" ]; do
-    if [ $SECONDS -gt $deadline ] || ! w32_alive "$VM/qemu.pid"; then
-      echo "win32-run: no answer from the i386 machine for $*" >&2
+    if [ $SECONDS -gt $deadline ] || ! kill -0 "$pid" 2>/dev/null; then
+      echo "win32-run: no answer from the emulated machine for $*" >&2
       rm -rf "$job.new" "$job.run"
       exit 125
     fi
-    sleep 0.05
+    read -r -t 0.05 -u "$tick" _
   done
   rc=$(cat "$job.done/rc" 2>/dev/null || echo 125)
   cat "$job.done/out"

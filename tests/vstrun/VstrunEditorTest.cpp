@@ -16,6 +16,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <dlfcn.h>
 #include <unistd.h>
 #endif
 #if !defined(_WIN32) && defined(VSTRUN_TEST_X11)
@@ -81,6 +82,10 @@ class VstrunEditor : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display (run under Xvfb)";
+#ifndef _WIN32
+    // 32-bit builds run where only the 64-bit libX11 may be installed.
+    if (!dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL)) GTEST_SKIP() << "no libX11 for this build's architecture";
+#endif
     dir = vtest::scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
   }
   std::string path(const std::string& name) const { return dir + "/" + name; }

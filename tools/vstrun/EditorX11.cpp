@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
 
 #include "Editor.h"
 #include "EditorWindow.h"
@@ -106,13 +107,18 @@ unsigned char channel(unsigned long pixel, unsigned long mask) {
 class X11HostWindow final : public HostWindow {
  public:
   X11HostWindow(const std::string& title, int width, int height) {
-    const Xlib& x = xlib();
-    if (!x.ok) throw std::runtime_error("the editor needs libX11 (Debian's libx11-6), which is not installed");
     const char* name = std::getenv("DISPLAY");
     if (!name || !*name)
       throw std::runtime_error("no X display: DISPLAY is not set (the editor needs an X server; Xvfb makes a virtual one)");
-    display_ = x.XOpenDisplay(nullptr);
-    if (!display_) throw std::runtime_error(std::string("cannot open the X display \"") + name + "\"");
+    const Xlib& x = xlib();
+    if (!x.ok) throw std::runtime_error("the editor needs libX11 (Debian's libx11-6), which is not installed");
+    // A busy server refuses a connection now and then: a few tries.
+    constexpr int kAttempts = 20, kPauseMs = 250;
+    for (int attempt = 1; !(display_ = x.XOpenDisplay(nullptr)) && attempt < kAttempts; ++attempt)
+      poll(nullptr, 0, kPauseMs);
+    if (!display_)
+      throw std::runtime_error(std::string("cannot open the X display \"") + name + "\" (tried for " +
+                               std::to_string(kAttempts * kPauseMs / 1000) + " s)");
     gOurs = display_;
     gEditorErrors = 0;
     previousHandler_ = x.XSetErrorHandler(&onXError);

@@ -170,6 +170,17 @@ TEST_F(VstrunEditor, ClosesWhenTheWindowIsClosedAndStillPhotographsIt) {
 #endif
 
 #ifndef _WIN32
+TEST_F(VstrunEditor, CountsTheEditorsXErrorsAndCarriesOn) {
+  // Xlib's own handler would end vstrun on the first.
+  setenv("VSTRUN_SIZER_BAD_REQUEST", "1", 1);
+  const ProcessResult r =
+      runVstrun({"editor", vtest::fixturePath("Sizer"), "--seconds", "0.2", "--screenshot", path("shot.png")});
+  unsetenv("VSTRUN_SIZER_BAD_REQUEST");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("vstrun: warning: the editor caused 1 X error, the first BadWindow"), std::string::npos) << r.err;
+  EXPECT_EQ(etest::differences(etest::readPng(path("shot.png")), sizerPicture(120, 80, 20)), 0);
+}
+
 TEST(VstrunEditorX11, WithoutADisplaySaysSoInOneLine) {
   const std::string shot = vtest::scratchDir("WithoutADisplay") + "/shot.png";
   const char* display = std::getenv("DISPLAY");

@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 #include <poll.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -74,14 +75,14 @@ const Xlib& xlib() {
   return instance;
 }
 
-// X errors, process-wide as Xlib reports them: those of our own connection
-// apart from the editor's.
-Display* gOurs = nullptr;
-long gEditorErrors = 0;
-XErrorEvent gFirstEditorError{};
+// X errors, process-wide as Xlib reports them, on whichever thread reads
+// them: those of our own connection apart from the editor's.
+std::atomic<Display*> gOurs{nullptr};
+std::atomic<long> gEditorErrors{0};
+XErrorEvent gFirstEditorError{};  // written by the first error only
 
 int onXError(Display* display, XErrorEvent* e) {
-  if (display != gOurs && gEditorErrors++ == 0) gFirstEditorError = *e;
+  if (display != gOurs.load() && gEditorErrors.fetch_add(1) == 0) gFirstEditorError = *e;
   return 0;
 }
 
@@ -227,14 +228,15 @@ class X11HostWindow final : public HostWindow {
 
   std::string problems() override {
     xlib().XSync(display_, False);
-    if (gEditorErrors == 0) return "";
+    const long errors = gEditorErrors.load();
+    if (errors == 0) return "";
     char name[128] = "";
     xlib().XGetErrorText(display_, gFirstEditorError.error_code, name, sizeof name);
     char line[320];
     std::snprintf(line, sizeof line,
                   "the editor caused %ld X error%s, the first %s (error %u) on request %u.%u; a host without an X "
                   "error handler of its own exits",
-                  gEditorErrors, gEditorErrors == 1 ? "" : "s", *name ? name : "unnamed",
+                  errors, errors == 1 ? "" : "s", *name ? name : "unnamed",
                   static_cast<unsigned>(gFirstEditorError.error_code),
                   static_cast<unsigned>(gFirstEditorError.request_code),
                   static_cast<unsigned>(gFirstEditorError.minor_code));

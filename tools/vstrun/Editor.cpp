@@ -60,14 +60,15 @@ void runEditor(vsthost::Plugin& plugin, const EditorOptions& options) {
   // The window first: without a display nothing is asked of the plug-in.
   std::unique_ptr<HostWindow> window = HostWindow::create(title, width, height);
 
-  if (options.scale > 0.0f &&
-      plugin.dispatch(effVendorSpecific, kScaleIndex, kScaleValue, nullptr, options.scale) == 0)
-    warn("the plug-in did not take the display scale (it answered 0), so its editor may not be scaled");
-  if (plugin.editorSize(&width, &height) && fits(width, height)) window->setClientSize(width, height);
-
   std::string failure;
   {
+    // Some plug-ins ask for their new size as soon as the scale arrives.
     SizeRequests sizes(plugin.host(), *window);
+    if (options.scale > 0.0f &&
+        plugin.dispatch(effVendorSpecific, kScaleIndex, kScaleValue, nullptr, options.scale) == 0)
+      warn("the plug-in did not take the display scale (it answered 0), so its editor may not be scaled");
+    if (plugin.editorSize(&width, &height) && fits(width, height)) window->setClientSize(width, height);
+
     if (plugin.dispatch(effEditOpen, 0, 0, window->parentHandle()) == 0)
       warn("the plug-in answered 0 to effEditOpen: its editor may not have opened");
     if (plugin.editorSize(&width, &height) && fits(width, height)) window->setClientSize(width, height);

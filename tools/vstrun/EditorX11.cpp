@@ -11,11 +11,13 @@
 #include <dlfcn.h>
 #include <poll.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
 
 #include "Editor.h"
 #include "EditorWindow.h"
@@ -73,14 +75,14 @@ const Xlib& xlib() {
   return instance;
 }
 
-// X errors, process-wide as Xlib reports them: those of our own connection
-// apart from the editor's.
-Display* gOurs = nullptr;
-long gEditorErrors = 0;
-XErrorEvent gFirstEditorError{};
+// X errors, process-wide as Xlib reports them, on whichever thread reads
+// them: those of our own connection apart from the editor's.
+std::atomic<Display*> gOurs{nullptr};
+std::atomic<long> gEditorErrors{0};
+XErrorEvent gFirstEditorError{};  // written by the first error only
 
 int onXError(Display* display, XErrorEvent* e) {
-  if (display != gOurs && gEditorErrors++ == 0) gFirstEditorError = *e;
+  if (display != gOurs.load() && gEditorErrors.fetch_add(1) == 0) gFirstEditorError = *e;
   return 0;
 }
 
@@ -106,13 +108,18 @@ unsigned char channel(unsigned long pixel, unsigned long mask) {
 class X11HostWindow final : public HostWindow {
  public:
   X11HostWindow(const std::string& title, int width, int height) {
-    const Xlib& x = xlib();
-    if (!x.ok) throw std::runtime_error("the editor needs libX11 (Debian's libx11-6), which is not installed");
     const char* name = std::getenv("DISPLAY");
     if (!name || !*name)
       throw std::runtime_error("no X display: DISPLAY is not set (the editor needs an X server; Xvfb makes a virtual one)");
-    display_ = x.XOpenDisplay(nullptr);
-    if (!display_) throw std::runtime_error(std::string("cannot open the X display \"") + name + "\"");
+    const Xlib& x = xlib();
+    if (!x.ok) throw std::runtime_error("the editor needs libX11 (Debian's libx11-6), which is not installed");
+    // A busy server refuses a connection now and then: a few tries.
+    constexpr int kAttempts = 20, kPauseMs = 250;
+    for (int attempt = 1; !(display_ = x.XOpenDisplay(nullptr)) && attempt < kAttempts; ++attempt)
+      poll(nullptr, 0, kPauseMs);
+    if (!display_)
+      throw std::runtime_error(std::string("cannot open the X display \"") + name + "\" (tried for " +
+                               std::to_string(kAttempts * kPauseMs / 1000) + " s)");
     gOurs = display_;
     gEditorErrors = 0;
     previousHandler_ = x.XSetErrorHandler(&onXError);
@@ -221,14 +228,15 @@ class X11HostWindow final : public HostWindow {
 
   std::string problems() override {
     xlib().XSync(display_, False);
-    if (gEditorErrors == 0) return "";
+    const long errors = gEditorErrors.load();
+    if (errors == 0) return "";
     char name[128] = "";
     xlib().XGetErrorText(display_, gFirstEditorError.error_code, name, sizeof name);
     char line[320];
     std::snprintf(line, sizeof line,
                   "the editor caused %ld X error%s, the first %s (error %u) on request %u.%u; a host without an X "
                   "error handler of its own exits",
-                  gEditorErrors, gEditorErrors == 1 ? "" : "s", *name ? name : "unnamed",
+                  errors, errors == 1 ? "" : "s", *name ? name : "unnamed",
                   static_cast<unsigned>(gFirstEditorError.error_code),
                   static_cast<unsigned>(gFirstEditorError.request_code),
                   static_cast<unsigned>(gFirstEditorError.minor_code));

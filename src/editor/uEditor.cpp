@@ -30,7 +30,7 @@ constexpr int kFaderTop = 77;
 
 }  // namespace
 
-TPluginEditorWindow::TPluginEditorWindow() : Form(kClientWidth, kClientHeight) {
+TPluginEditorWindow::TPluginEditorWindow(double scale) : Form(kClientWidth, kClientHeight) {
   for (auto& v : paramValues) v.store(0.0f, std::memory_order_relaxed);
   setColor(toolkit::Rgb{0, 0, 0});
   setCaption(kCaption);
@@ -55,6 +55,21 @@ TPluginEditorWindow::TPluginEditorWindow() : Form(kClientWidth, kClientHeight) {
   AboutButton.setOnClick([this](toolkit::PictureControl* sender) { AboutButtonClick(sender); });
 
   FormCreate(this);
+  useScale(scale);
+}
+
+void TPluginEditorWindow::useScale(double scale) {
+  if (scale != 1.0 && !highResLoaded_) {
+    using namespace editor_pictures;
+    bg.setHighResPicture(jpeg(kBackground2xJpeg, kBackground2xJpegSize));
+    toolkit::Picture knob = bmp(kKnob2xBmp, kKnob2xBmpSize);
+    par01.setHighResPicture(knob);
+    par02.setHighResPicture(std::move(knob));
+    About.setHighResPicture(jpeg(kAbout2xJpeg, kAbout2xJpegSize));
+    AboutButton.setHighResPicture(jpeg(kAboutButton2xJpeg, kAboutButton2xJpegSize));
+    highResLoaded_ = true;
+  }
+  setScale(scale);
 }
 
 TPluginEditorWindow::~TPluginEditorWindow() {

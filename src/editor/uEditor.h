@@ -2,6 +2,10 @@
 // 250 x 199 panel with a background, two faders for "Buff Size" and
 // "Volume" and a button that shows and hides the About picture.
 //
+// The layout stays in those 250 x 199 pixels at every display scale; the
+// window shows it scaled (toolkit/Scale.h), drawn from the pictures made at
+// twice the size.
+//
 // Threads: everything runs on the host's UI thread, except that paramValues
 // may be written by the bridge's update from any thread at the same time.
 #pragma once
@@ -27,8 +31,9 @@ class TPluginEditorWindow : public toolkit::Form {
   // 400 counts as hidden, so hosts and tests see it by its place alone.
   static constexpr int kAboutHiddenLeft = 401;
 
-  // Builds the layout; no native window yet (the bridge attaches one).
-  TPluginEditorWindow();
+  // Builds the layout at a display scale; no native window yet (the bridge
+  // attaches one).
+  explicit TPluginEditorWindow(double scale = 1.0);
   ~TPluginEditorWindow() override;
 
   void par01PosChange(toolkit::PictureControl* sender);
@@ -39,6 +44,11 @@ class TPluginEditorWindow : public toolkit::Form {
   // before the bridge gives the window its native window and its plugin.
   // It has nothing to do: the layout is complete without it.
   void FormCreate(toolkit::Form* sender);
+
+  // Shows the window at another display scale (loading the pictures drawn
+  // at twice the size when it first leaves 1). Throws, changing nothing
+  // that shows, when memory runs out.
+  void useScale(double scale);
 
   // Declaration order; the z-order is bg, par01, par02, About, AboutButton.
   toolkit::PictureControl bg;
@@ -52,4 +62,6 @@ class TPluginEditorWindow : public toolkit::Form {
 
  private:
   void setupFader(TVelFader& fader, int left, void (TPluginEditorWindow::*handler)(toolkit::PictureControl*));
+
+  bool highResLoaded_ = false;
 };

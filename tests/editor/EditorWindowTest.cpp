@@ -2,11 +2,14 @@
 // its layout, its pixels, its faders and the About view.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "editor/EditorTestSupport.h"
 #include "editor/uEditorPictures.h"
+#include "toolkit/Scale.h"
 
 using toolkit::PointerButton;
 using toolkit::Rgb;
@@ -253,6 +256,105 @@ TEST_F(EditorWindow, ScreenshotsHoldTheFrame) {
     EXPECT_EQ(etest::differences(etest::readPng(path), window.frame()), 0) << path;
     click(230, 10);  // the second shows the About view
   }
+}
+
+}  // namespace
+
+namespace {
+
+// At a display scale the window shows the layout scaled: exactly what the
+// picture script composes for the same state.
+TEST(ScaledEditorWindow, ShowsWhatThePictureScriptComposes) {
+  for (const etest::ScaledSize& size : etest::kScaledSizes) {
+    TPluginEditorWindow w(size.scale);
+    EXPECT_EQ(w.pixelWidth(), size.width);
+    EXPECT_EQ(w.pixelHeight(), size.height);
+    EXPECT_EQ(w.Width(), 250) << "the layout stays";
+    EXPECT_EQ(w.par01.Top(), 77);
+  }
+  for (const etest::ReferenceState& r : etest::kReferences) {
+    TPluginEditorWindow w(r.scale);
+    w.par01.setVelFPosition(r.position1);
+    w.par02.setVelFPosition(r.position2);
+    if (r.about) w.AboutButtonClick(nullptr);
+    w.paint();
+    std::string where;
+    EXPECT_EQ(etest::differences(w.frame(), etest::referenceEditor(r.scale, r.position1, r.position2, r.about), &where),
+              0)
+        << "scale " << r.scale << (r.about ? " with About" : "") << ", first at " << where;
+  }
+}
+
+// Key-colour transparency at every scale: the knob has holes where the
+// background shows, and none of its pixels is a blend of the key with the
+// knob's colours (a fringe), which would lie outside the knob's own range.
+TEST(ScaledEditorWindow, KnobLetsTheBackgroundThroughWithoutAFringe) {
+  Rgb lo{255, 255, 255}, hi{0, 0, 0};
+  toolkit::Picture knob;
+  ASSERT_TRUE(knob.loadBmp(editor_pictures::kKnob2xBmp, editor_pictures::kKnob2xBmpSize));
+  ASSERT_EQ(knob.keyColour(), knobPicture().keyColour());
+  for (int y = 0; y < knob.height(); ++y)
+    for (int x = 0; x < knob.width(); ++x) {
+      const Rgb c = knob.pixel(x, y);
+      if (c == knob.keyColour()) continue;
+      lo = Rgb{std::min(lo.r, c.r), std::min(lo.g, c.g), std::min(lo.b, c.b)};
+      hi = Rgb{std::max(hi.r, c.r), std::max(hi.g, c.g), std::max(hi.b, c.b)};
+    }
+  for (double scale : {1.25, 1.5, 2.0, 2.5, 3.0, 4.0}) {
+    TPluginEditorWindow w(scale);
+    w.paint();
+    const toolkit::Picture& k = w.par01.scaledPicture();
+    const toolkit::Picture& bgPic = w.bg.scaledPicture();
+    ASSERT_EQ(k.width(), toolkit::toPixels(32, scale));
+    ASSERT_EQ(k.height(), toolkit::toPixels(24, scale));
+    const int left = toolkit::toPixels(4, scale), top = toolkit::toPixels(77, scale);
+    int holes = 0;
+    for (int y = 0; y < k.height(); ++y)
+      for (int x = 0; x < k.width(); ++x) {
+        const Rgb c = k.pixel(x, y);
+        const Rgb shown = w.frame().pixel(left + x, top + y);
+        if (c == knob.keyColour()) {
+          ++holes;
+          ASSERT_EQ(shown, bgPic.pixel(left + x, top + y)) << scale << " at " << x << "," << y;
+          continue;
+        }
+        ASSERT_EQ(shown, c);
+        ASSERT_TRUE(c.r >= lo.r && c.r <= hi.r && c.g >= lo.g && c.g <= hi.g && c.b >= lo.b && c.b <= hi.b)
+            << "fringe at scale " << scale << ", " << x << "," << y << ": " << int(c.r) << " " << int(c.g) << " "
+            << int(c.b);
+      }
+    EXPECT_GT(holes, 0) << scale;
+    EXPECT_EQ(k.pixel(0, k.height() - 1), knob.keyColour()) << "rounded corners stay holes at " << scale;
+  }
+}
+
+// The pointer maps back to layout pixels before the faders see it: the same
+// drag, from whichever window pixel of each layout point, sets the same
+// values at every scale.
+TEST(ScaledEditorWindow, ADragSetsTheSameValuesAtEveryScale) {
+  const int path[][2] = {{20, 89}, {20, 95}, {21, 119}, {20, 60}, {19, 150}, {20, 400}, {20, 100}};
+  std::vector<float> atOne;
+  for (double scale : {1.0, 1.25, 1.5, 2.0, 3.0}) {
+    vtest::RecordingHost host;
+    etest::Instrument instrument{host};
+    TPluginEditorWindow w(scale);
+    w.plugin = instrument.plugin();
+    // Alternately the first and the last window pixel of the layout pixel.
+    auto px = [scale](int v, bool last) { return last ? toolkit::toPixels(v + 1, scale) - 1 : toolkit::toPixels(v, scale); };
+    const int n = static_cast<int>(sizeof path / sizeof path[0]);
+    for (int i = 0; i < n; ++i) {
+      const int x = px(path[i][0], i % 2), y = px(path[i][1], i % 2);
+      if (i == 0) w.pointerPress(PointerButton::Primary, x, y);
+      else if (i == n - 1) w.pointerRelease(PointerButton::Primary, x, y);
+      else w.pointerMove(x, y);
+    }
+    std::vector<float> values;
+    for (const etest::Automation& a : etest::automations(host)) values.push_back(a.value);
+    if (scale == 1.0) atOne = values;
+    else EXPECT_EQ(values, atOne) << "scale " << scale;
+    EXPECT_EQ(w.par01.VelFPosition(), 66) << scale;
+  }
+  EXPECT_GT(atOne.size(), 6u);
 }
 
 }  // namespace

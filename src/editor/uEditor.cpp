@@ -41,26 +41,29 @@ TPluginEditorWindow::TPluginEditorWindow(double scale) : Form(kClientWidth, kCli
   insertControl(AboutButton);
 
   bg.setBounds(0, 0, kClientWidth, kClientHeight);
-  bg.setPicture(jpeg(editor_pictures::kBackgroundJpeg, editor_pictures::kBackgroundJpegSize));
-
   setupFader(par01, 4, &TPluginEditorWindow::par01PosChange);
   setupFader(par02, 209, &TPluginEditorWindow::par02PosChange);
-
   About.setBounds(kAboutHiddenLeft, 0, 400, 250);
-  About.setPicture(jpeg(editor_pictures::kAboutJpeg, editor_pictures::kAboutJpegSize));
-
   AboutButton.setBounds(224, 6, 22, 22);
   AboutButton.setCursor(toolkit::Cursor::Hand);
-  AboutButton.setPicture(jpeg(editor_pictures::kAboutButtonJpeg, editor_pictures::kAboutButtonJpegSize));
   AboutButton.setOnClick([this](toolkit::PictureControl* sender) { AboutButtonClick(sender); });
 
-  FormCreate(this);
+  // Only the pictures the scale needs: the window opens sooner.
   useScale(scale);
+  FormCreate(this);
 }
 
 void TPluginEditorWindow::useScale(double scale) {
+  using namespace editor_pictures;
+  if (scale == 1.0 && !layoutPicturesLoaded_) {
+    bg.setPicture(jpeg(kBackgroundJpeg, kBackgroundJpegSize));
+    par01.setPicture(bmp(kKnobBmp, kKnobBmpSize));
+    par02.setPicture(bmp(kKnobBmp, kKnobBmpSize));
+    About.setPicture(jpeg(kAboutJpeg, kAboutJpegSize));
+    AboutButton.setPicture(jpeg(kAboutButtonJpeg, kAboutButtonJpegSize));
+    layoutPicturesLoaded_ = true;
+  }
   if (scale != 1.0 && !highResLoaded_) {
-    using namespace editor_pictures;
     bg.setHighResPicture(jpeg(kBackground2xJpeg, kBackground2xJpegSize));
     toolkit::Picture knob = bmp(kKnob2xBmp, kKnob2xBmpSize);
     par01.setHighResPicture(knob);
@@ -81,7 +84,6 @@ void TPluginEditorWindow::setupFader(TVelFader& fader, int left,
                                      void (TPluginEditorWindow::*handler)(toolkit::PictureControl*)) {
   fader.setBounds(left, kFaderTop, 32, 24);
   fader.setCursor(toolkit::Cursor::Hand);
-  fader.setPicture(bmp(editor_pictures::kKnobBmp, editor_pictures::kKnobBmpSize));
   fader.setTransparent(true);
   // This order leaves the knob at Top 77, position 0, with nothing announced:
   // the listener comes last.

@@ -45,9 +45,9 @@ class TPluginEditorWindow : public toolkit::Form {
   // It has nothing to do: the layout is complete without it.
   void FormCreate(toolkit::Form* sender);
 
-  // Shows the window at another display scale (loading the pictures drawn
-  // at twice the size when it first leaves 1). Throws, changing nothing
-  // that shows, when memory runs out.
+  // Shows the window at another display scale, loading the set of pictures
+  // it needs the first time. Throws, changing nothing that shows, when
+  // memory runs out.
   void useScale(double scale);
 
   // Declaration order; the z-order is bg, par01, par02, About, AboutButton.
@@ -63,5 +63,8 @@ class TPluginEditorWindow : public toolkit::Form {
  private:
   void setupFader(TVelFader& fader, int left, void (TPluginEditorWindow::*handler)(toolkit::PictureControl*));
 
+  // Which sets of pictures the controls have: the one at the layout's size
+  // (for scale 1), the one at twice it (for every other scale).
+  bool layoutPicturesLoaded_ = false;
   bool highResLoaded_ = false;
 };

@@ -55,84 +55,79 @@ struct Taps {
   }
 };
 
-// One plane of whole numbers, width x height, scaled to the taps' sizes:
-// sums of input times the weights of both axes.
-std::vector<int64_t> scalePlane(const std::vector<int64_t>& in, int width, int height, const Taps& xs,
-                                const Taps& ys) {
-  const size_t outW = xs.first.size(), outH = ys.first.size();
-  std::vector<int64_t> rows(outW * height);
-  for (int y = 0; y < height; ++y) {
-    const int64_t* src = &in[static_cast<size_t>(y) * width];
-    int64_t* dst = &rows[static_cast<size_t>(y) * outW];
-    for (size_t i = 0; i < outW; ++i) {
-      int64_t acc = 0;
-      const int64_t* s = src + xs.first[i];
-      for (int k = xs.start[i]; k < xs.start[i + 1]; ++k) acc += xs.weights[k] * *s++;
-      dst[i] = acc;
-    }
-  }
-  std::vector<int64_t> out(outW * outH, 0);
-  for (size_t o = 0; o < outH; ++o) {
-    int64_t* dst = &out[o * outW];
-    for (int k = ys.start[o], y = ys.first[o]; k < ys.start[o + 1]; ++k, ++y) {
-      const int64_t w = ys.weights[k];
-      const int64_t* src = &rows[static_cast<size_t>(y) * outW];
-      for (size_t i = 0; i < outW; ++i) dst[i] += w * src[i];
-    }
-  }
-  return out;
+// n / d rounded down, for 0 <= n < 2^53 and d > 0, through the reciprocal
+// (a division per channel and pixel would cost most of the time) and then
+// made exact.
+inline int64_t divide(int64_t n, int64_t d, double reciprocal) {
+  int64_t q = static_cast<int64_t>(static_cast<double>(n) * reciprocal);
+  if (q * d > n) --q;
+  else if ((q + 1) * d <= n) ++q;
+  return q;
 }
 
 }  // namespace
 
 Picture resampled(const Picture& picture, int width, int height, const Rgb* key) {
   if (picture.empty() || width <= 0 || height <= 0) return Picture();
-  const int w = picture.width(), h = picture.height();
-  const Taps xs(w, width), ys(h, height);
-  const int64_t total = xs.sum * ys.sum;
   Picture out(width, height);
   if (out.empty()) return out;
-  // Key pixels weigh nothing: the colour planes are multiplied by an alpha
-  // plane (0 at the key, 1 elsewhere), which is scaled alongside.
-  auto plane = [&](int channel) {
-    std::vector<int64_t> p(static_cast<size_t>(w) * h);
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) {
-        const Rgb c = picture.pixel(x, y);
-        const int64_t a = key && c == *key ? 0 : 1;
-        p[static_cast<size_t>(y) * w + x] = channel == 0 ? c.r * a : channel == 1 ? c.g * a : channel == 2 ? c.b * a : a;
+  const int w = picture.width(), h = picture.height();
+  const Taps xs(w, width), ys(h, height);
+  // Per pixel: red, green, blue, and with a key colour an alpha (0 at the
+  // key, 1 elsewhere) that also multiplies the colours, so that key pixels
+  // weigh nothing.
+  const int channels = key ? 4 : 3;
+  const size_t rowLength = static_cast<size_t>(width) * channels;
+  // Along x, each input row: at most 255 times a weight sum below 2^15 per
+  // channel, well inside 32 bits.
+  std::vector<int32_t> rows(rowLength * h);
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* src = picture.row(y);
+    int32_t* dst = &rows[rowLength * y];
+    for (int i = 0; i < width; ++i, dst += channels) {
+      int32_t acc[4] = {0, 0, 0, 0};
+      const uint8_t* p = src + 3 * xs.first[i];
+      for (int k = xs.start[i]; k < xs.start[i + 1]; ++k, p += 3) {
+        const int32_t wk = static_cast<int32_t>(xs.weights[k]);
+        if (key && p[0] == key->r && p[1] == key->g && p[2] == key->b) continue;
+        acc[0] += wk * p[0];
+        acc[1] += wk * p[1];
+        acc[2] += wk * p[2];
+        acc[3] += wk;
       }
-    return scalePlane(p, w, h, xs, ys);
-  };
-  if (!key) {
-    // One plane at a time: the sums of a large picture take room.
-    for (int channel = 0; channel < 3; ++channel) {
-      const std::vector<int64_t> sums = plane(channel);
-      for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-          const uint8_t v = static_cast<uint8_t>((sums[static_cast<size_t>(y) * width + x] + total / 2) / total);
-          Rgb c = out.pixel(x, y);
-          (channel == 0 ? c.r : channel == 1 ? c.g : c.b) = v;
-          out.setPixel(x, y, c);
-        }
+      for (int c = 0; c < channels; ++c) dst[c] = acc[c];
     }
-    return out;
   }
-  const std::vector<int64_t> r = plane(0), g = plane(1), b = plane(2), alpha = plane(3);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      const size_t i = static_cast<size_t>(y) * width + x;
-      const int64_t a = alpha[i];
+  // Along y, into one output row at a time.
+  const int64_t total = xs.sum * ys.sum;
+  const double reciprocal = 1.0 / static_cast<double>(total);
+  std::vector<int64_t> sums(rowLength);
+  for (int o = 0; o < height; ++o) {
+    std::fill(sums.begin(), sums.end(), 0);
+    for (int k = ys.start[o], y = ys.first[o]; k < ys.start[o + 1]; ++k, ++y) {
+      const int64_t wk = ys.weights[k];
+      const int32_t* src = &rows[rowLength * y];
+      for (size_t i = 0; i < rowLength; ++i) sums[i] += wk * src[i];
+    }
+    const int64_t* s = sums.data();
+    for (int x = 0; x < width; ++x, s += channels) {
+      if (!key) {
+        auto avg = [=](int64_t sum) { return static_cast<uint8_t>(divide(sum + total / 2, total, reciprocal)); };
+        out.setPixel(x, o, Rgb{avg(s[0]), avg(s[1]), avg(s[2])});
+        continue;
+      }
+      const int64_t a = s[3];
       // Less than half picture: a hole.
       if (2 * a < total) {
-        out.setPixel(x, y, *key);
+        out.setPixel(x, o, *key);
         continue;
       }
       auto avg = [a](int64_t sum) { return static_cast<uint8_t>((sum + a / 2) / a); };
-      Rgb c{avg(r[i]), avg(g[i]), avg(b[i])};
+      Rgb c{avg(s[0]), avg(s[1]), avg(s[2])};
       if (c == *key) c.b ^= 1;  // picture, so never the key
-      out.setPixel(x, y, c);
+      out.setPixel(x, o, c);
     }
+  }
   return out;
 }
 

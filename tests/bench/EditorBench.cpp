@@ -2,9 +2,11 @@
 // complete picture, on the offscreen backend (the paint happens inside
 // effEditOpen) and in a real X11 window (until the editor's pixels are on the
 // server, with the host's idle calls in between, as a host makes them).
-// Prints the median and the worst of several opens (target 10 ms). The
-// instance is made in-process, the way the module's entry makes it, so the
-// offscreen backend can be put in the platform's place.
+// Prints the median and the worst of several opens (target 10 ms), at
+// display scale 1 (the baseline) and at 2 (the host's factor sent before
+// the open), with the ratio of the medians. The instance is made
+// in-process, the way the module's entry makes it, so the offscreen backend
+// can be put in the platform's place.
 //
 //   bench_editor [--runs N]      (X11 needs DISPLAY, e.g. Xvfb)
 #include <algorithm>
@@ -30,10 +32,15 @@ double msSince(Clock::time_point t0) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
 }
 
-void report(const char* backend, std::vector<double> ms) {
+// Prints the median and the worst; returns the median.
+double report(const char* backend, float scale, std::vector<double> ms, double baseline = 0.0) {
   std::sort(ms.begin(), ms.end());
-  std::printf("%-10s open -> first complete paint: median %.2f ms, worst %.2f ms (%zu opens)\n", backend,
-              ms[ms.size() / 2], ms.back(), ms.size());
+  const double median = ms[ms.size() / 2];
+  std::printf("%-10s scale %g: open -> first complete paint: median %.2f ms, worst %.2f ms (%zu opens)", backend,
+              scale, median, ms.back(), ms.size());
+  if (baseline > 0.0) std::printf(", %.2fx scale 1", median / baseline);
+  std::printf("\n");
+  return median;
 }
 
 Window onlyChild(Display* d, Window parent) {
@@ -53,49 +60,34 @@ unsigned long pixelAt(Display* d, Window w, int x, int y) {
   return v;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  int runs = 30;
-  for (int i = 1; i + 1 < argc; ++i)
-    if (!std::strcmp(argv[i], "--runs")) runs = std::max(1, std::atoi(argv[++i]));
-
-  vtest::RecordingHost recorder;
-  AEffect* effect = createEffectInstance(recorder.callback());
-  if (!effect) {
-    std::fprintf(stderr, "no instance\n");
-    return 1;
+struct Plugin {
+  AEffect* e;
+  VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr,
+                     float opt = 0.0f) {
+    return e->dispatcher(e, opcode, index, value, ptr, opt);
   }
-  struct Plugin {
-    AEffect* e;
-    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr) {
-      return e->dispatcher(e, opcode, index, value, ptr, 0.0f);
-    }
-  } plugin{effect};
+  void setScale(float factor) { dispatch(effVendorSpecific, 0x50726553 /* 'PreS' */, 0x41654373 /* 'AeCs' */, nullptr, factor); }
+};
 
-  toolkit::setNativeWindowFactory([](toolkit::Form& form, void*) { return toolkit::createOffscreenWindow(form); });
+// Offscreen: the paint happens inside effEditOpen. Empty when an open failed.
+std::vector<double> offscreenOpens(Plugin& plugin, float scale, int runs) {
+  plugin.setScale(scale);
   std::vector<double> ms;
   for (int r = 0; r < runs; ++r) {
     const auto t0 = Clock::now();
-    if (plugin.dispatch(effEditOpen, 0, 0, nullptr) != 1) return 1;
+    if (plugin.dispatch(effEditOpen, 0, 0, nullptr) != 1) return {};
     ms.push_back(msSince(t0));
     plugin.dispatch(effEditClose);
   }
-  report("offscreen", ms);
-  toolkit::setNativeWindowFactory(nullptr);
+  return ms;
+}
 
-  Display* d = std::getenv("DISPLAY") ? XOpenDisplay(nullptr) : nullptr;
-  if (!d) {
-    std::printf("x11        skipped: no display\n");
-    plugin.dispatch(effClose);
-    return 0;
-  }
-  const Window host = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 400, 300, 0, 0, WhitePixel(d, 0));
-  XMapWindow(d, host);
-  XSync(d, False);
+// X11: until a pixel that only the paint sets is on the server. Empty when
+// the editor did not show.
+std::vector<double> x11Opens(Display* d, Window host, Plugin& plugin, float scale, int runs) {
+  plugin.setScale(scale);
   void* parent = reinterpret_cast<void*>(static_cast<uintptr_t>(host));
-
-  // The finished picture once, to know a pixel that only the paint sets.
+  // The finished picture once, to know that pixel's value.
   plugin.dispatch(effEditOpen, 0, 0, parent);
   for (int i = 0; i < 20; ++i) {
     XSync(d, False);
@@ -103,16 +95,13 @@ int main(int argc, char** argv) {
   }
   XSync(d, False);
   const Window first = onlyChild(d, host);
-  const int px = 125, py = 20;
+  const int px = static_cast<int>(125 * scale), py = static_cast<int>(20 * scale);
   const unsigned long painted = first ? pixelAt(d, first, px, py) : ~0ul;
   plugin.dispatch(effEditClose);
   XSync(d, False);
-  if (!first || painted == BlackPixel(d, 0) || painted == WhitePixel(d, 0)) {
-    std::fprintf(stderr, "x11: the editor did not show\n");
-    return 1;
-  }
+  if (!first || painted == BlackPixel(d, 0) || painted == WhitePixel(d, 0)) return {};
 
-  ms.clear();
+  std::vector<double> ms;
   for (int r = 0; r < runs; ++r) {
     const auto t0 = Clock::now();
     plugin.dispatch(effEditOpen, 0, 0, parent);
@@ -127,7 +116,53 @@ int main(int argc, char** argv) {
     plugin.dispatch(effEditClose);
     XSync(d, False);
   }
-  report("x11", ms);
+  return ms;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 30;
+  for (int i = 1; i + 1 < argc; ++i)
+    if (!std::strcmp(argv[i], "--runs")) runs = std::max(1, std::atoi(argv[++i]));
+
+  vtest::RecordingHost recorder;
+  AEffect* effect = createEffectInstance(recorder.callback());
+  if (!effect) {
+    std::fprintf(stderr, "no instance\n");
+    return 1;
+  }
+  Plugin plugin{effect};
+
+  toolkit::setNativeWindowFactory([](toolkit::Form& form, void*) { return toolkit::createOffscreenWindow(form); });
+  double baseline = 0.0;
+  for (float scale : {1.0f, 2.0f}) {
+    std::vector<double> ms = offscreenOpens(plugin, scale, runs);
+    if (ms.empty()) return 1;
+    const double median = report("offscreen", scale, ms, baseline);
+    if (scale == 1.0f) baseline = median;
+  }
+  toolkit::setNativeWindowFactory(nullptr);
+
+  Display* d = std::getenv("DISPLAY") ? XOpenDisplay(nullptr) : nullptr;
+  if (!d) {
+    std::printf("x11        skipped: no display\n");
+    plugin.dispatch(effClose);
+    return 0;
+  }
+  const Window host = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 800, 640, 0, 0, WhitePixel(d, 0));
+  XMapWindow(d, host);
+  XSync(d, False);
+  baseline = 0.0;
+  for (float scale : {1.0f, 2.0f}) {
+    std::vector<double> ms = x11Opens(d, host, plugin, scale, runs);
+    if (ms.empty()) {
+      std::fprintf(stderr, "x11: the editor did not show at scale %g\n", scale);
+      return 1;
+    }
+    const double median = report("x11", scale, ms, baseline);
+    if (scale == 1.0f) baseline = median;
+  }
   plugin.dispatch(effClose);
   XDestroyWindow(d, host);
   XCloseDisplay(d);

@@ -3,6 +3,11 @@
 // The windows are offscreen ones; the X11 and Win32 tests open real ones.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <thread>
+#include <utility>
+#include <vector>
+
 #include "editor/EditorTestSupport.h"
 
 namespace {
@@ -155,6 +160,97 @@ TEST_F(Bridge, IdleReportsBothFaderValuesOnlyWhileTheEditorIsOpen) {
   host.clear();
   in.dispatch(effEditIdle);
   EXPECT_EQ(host.count(audioMasterAutomate), 0u);
+}
+
+// The host's display scale: answered 1 when taken, before or after the
+// open. After the open the same window takes the new size, asks the host
+// for it and repaints; back at 1 it is the window of old, pixel for pixel.
+TEST_F(Bridge, HostScaleFactorSizesTheWindowBeforeAndAfterTheOpen) {
+  auto send = [this](float factor, VstIntPtr value = etest::kScaleValue) {
+    return in.effect()->dispatcher(in.effect(), effVendorSpecific, etest::kScaleIndex, value, nullptr, factor);
+  };
+  auto sized = [this] {
+    std::vector<std::pair<VstInt32, VstIntPtr>> out;
+    for (const vtest::HostCall& c : host.callsOf(audioMasterSizeWindow)) out.emplace_back(c.index, c.value);
+    return out;
+  };
+  using Sizes = std::vector<std::pair<VstInt32, VstIntPtr>>;
+  EXPECT_EQ(send(1.5f), 1);
+  EXPECT_EQ(rectOf(in)->bottom, 249) << "before an open the rectangle keeps its old size";
+  EXPECT_EQ(rectOf(in)->right, 399);
+  host.clear();
+  open();
+  TPluginEditorWindow* w = in.bridge()->window();
+  EXPECT_EQ(w->scale(), 1.5);
+  EXPECT_EQ(rectOf(in)->bottom, 299);
+  EXPECT_EQ(rectOf(in)->right, 375);
+  EXPECT_EQ(sized(), (Sizes{{375, 299}})) << "a host that sized its frame before the open learns the size";
+
+  in.setParameter(0, 0.5f);
+  in.setParameter(1, 1.0f);
+  in.dispatch(effEditIdle);
+  host.clear();
+  EXPECT_EQ(send(3.0f), 1);
+  EXPECT_EQ(in.bridge()->window(), w) << "the same window, resized";
+  EXPECT_EQ(rectOf(in)->bottom, 597);
+  EXPECT_EQ(rectOf(in)->right, 750);
+  EXPECT_EQ(sized(), (Sizes{{750, 597}}));
+  EXPECT_TRUE(w->invalidRect().empty()) << "repainted";
+  EXPECT_EQ(etest::differences(w->frame(), etest::referenceEditor(3.0, 33, 66, false)), 0);
+
+  host.clear();
+  EXPECT_EQ(send(1.0f), 1);
+  EXPECT_EQ(rectOf(in)->bottom, 199);
+  EXPECT_EQ(rectOf(in)->right, 250);
+  EXPECT_EQ(sized(), (Sizes{{250, 199}}));
+  EXPECT_EQ(etest::differences(w->frame(), etest::offscreenEditor(33, 66, false)), 0);
+  host.clear();
+  EXPECT_EQ(send(1.0f), 1);
+  EXPECT_TRUE(sized().empty()) << "no change, no request";
+
+  // Not a factor: refused, nothing changes. Out of range: clamped to 1..4.
+  for (float bad : {0.0f, -2.0f, std::nanf(""), INFINITY}) EXPECT_EQ(send(bad), 0) << bad;
+  EXPECT_EQ(send(2.0f, 0x41654374), 0) << "another vendor's call";
+  EXPECT_EQ(w->scale(), 1.0);
+  EXPECT_EQ(send(0.5f), 1);
+  EXPECT_EQ(w->scale(), 1.0);
+  EXPECT_EQ(send(9.0f), 1);
+  EXPECT_EQ(rectOf(in)->right, 1000);
+  EXPECT_EQ(rectOf(in)->bottom, 796);
+  in.dispatch(effEditClose);
+  EXPECT_EQ(rectOf(in)->bottom, 249) << "after the last close the old size again";
+}
+
+// Without a factor from the host, VANTOREL_SCALE sets the scale; the host's
+// factor beats it. A factor sent from a thread other than the window's
+// waits for the next idle.
+TEST_F(Bridge, VantorelScaleUnlessTheHostSentAFactorAndOtherThreadsWaitForIdle) {
+  etest::setEnvironment("VANTOREL_SCALE", "2");
+  open();
+  EXPECT_EQ(in.bridge()->scale(), 2.0);
+  in.dispatch(effEditClose);
+  etest::setEnvironment("VANTOREL_SCALE", "1,5");  // not a number: ignored
+  open();
+  EXPECT_EQ(in.bridge()->scale(), 1.0);
+  in.dispatch(effEditClose);
+  etest::setEnvironment("VANTOREL_SCALE", "2.5");
+  std::thread([this] {
+    EXPECT_EQ(in.effect()->dispatcher(in.effect(), effVendorSpecific, etest::kScaleIndex, etest::kScaleValue, nullptr,
+                                      1.5f),
+              1);
+  }).join();
+  open();
+  etest::setEnvironment("VANTOREL_SCALE", nullptr);
+  EXPECT_EQ(in.bridge()->scale(), 1.5);
+  host.clear();
+  std::thread([this] {
+    in.effect()->dispatcher(in.effect(), effVendorSpecific, etest::kScaleIndex, etest::kScaleValue, nullptr, 3.0f);
+  }).join();
+  EXPECT_EQ(in.bridge()->scale(), 1.5) << "not from another thread";
+  EXPECT_EQ(host.count(audioMasterSizeWindow), 0u);
+  in.dispatch(effEditIdle);
+  EXPECT_EQ(in.bridge()->scale(), 3.0);
+  EXPECT_EQ(host.count(audioMasterSizeWindow), 1u);
 }
 
 // A host that hands no real window (none, or an id that names nothing) is

@@ -6,10 +6,12 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "editor/EditorTestSupport.h"
 
 // Last: Xlib defines macros (None, Status, Bool) that other headers use as names.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -19,6 +21,9 @@ class X11Editor : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display (run under Xvfb)";
+    // A desktop's own scale must not reach the windows these tests expect.
+    etest::setEnvironment("GDK_SCALE", nullptr);
+    etest::setEnvironment("VANTOREL_SCALE", nullptr);
     display = XOpenDisplay(nullptr);
     if (!display) GTEST_SKIP() << "cannot open the display";
     host = XCreateSimpleWindow(display, DefaultRootWindow(display), 20, 20, 400, 300, 0, 0,
@@ -34,6 +39,25 @@ class X11Editor : public ::testing::Test {
       if (host) XDestroyWindow(display, host);
       XCloseDisplay(display);
     }
+  }
+
+  // Room for the editor at every scale, as a host gives after audioMasterSizeWindow.
+  void growHost() {
+    XResizeWindow(display, host, 800, 640);
+    XSync(display, False);
+  }
+  VstIntPtr sendScale(float factor) {
+    return plugin->dispatch(effVendorSpecific, etest::kScaleIndex, etest::kScaleValue, nullptr, factor);
+  }
+  void expectSize(Window child, int width, int height) {
+    XWindowAttributes a;
+    ASSERT_TRUE(XGetWindowAttributes(display, child, &a));
+    EXPECT_EQ(a.width, width);
+    EXPECT_EQ(a.height, height);
+    ERect* r = nullptr;
+    ASSERT_EQ(plugin->dispatch(effEditGetRect, 0, 0, &r), 1);
+    EXPECT_EQ(r->right, width);
+    EXPECT_EQ(r->bottom, height);
   }
 
   void* parentHandle() const { return reinterpret_cast<void*>(static_cast<uintptr_t>(host)); }
@@ -181,6 +205,112 @@ TEST_F(X11Editor, ABadParentOrAVanishedOneNeverTakesTheHostDown) {
   idle();
   plugin->dispatch(effEditClose);
   EXPECT_EQ(plugin->getParameter(1), 0.5f);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(X11Editor, AtTheHostsScaleTheWindowHasTheScaledSizeAndTheReferencePixels) {
+  growHost();
+  for (const etest::ScaledSize& size : etest::kScaledSizes) {
+    ASSERT_EQ(sendScale(static_cast<float>(size.scale)), 1);
+    ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, parentHandle()), 1);
+    const Window child = editorChild();
+    ASSERT_NE(child, 0u);
+    expectSize(child, size.width, size.height);
+    plugin->setParameter(0, 0.5f);
+    plugin->setParameter(1, 1.0f);
+    idle();
+    std::string where;
+    EXPECT_EQ(etest::differences(grab(child), etest::referenceEditor(size.scale, 33, 66, false), &where), 0)
+        << size.scale << ", first at " << where;
+    plugin->dispatch(effEditClose);
+  }
+}
+
+// The factor arriving while the editor is open; then a drag at 2 gives the
+// value the same drag gives at 1.
+TEST_F(X11Editor, AFactorAfterTheOpenResizesAsksTheHostAndRepaints) {
+  growHost();
+  ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, parentHandle()), 1);
+  const Window child = editorChild();
+  ASSERT_NE(child, 0u);
+  plugin->setParameter(0, 0.5f);
+  plugin->setParameter(1, 1.0f);
+  idle();
+  recorder.clear();
+  ASSERT_EQ(sendScale(2.0f), 1);
+  XSync(display, False);
+  expectSize(child, 500, 398);
+  const auto sized = recorder.callsOf(audioMasterSizeWindow);
+  ASSERT_EQ(sized.size(), 1u);
+  EXPECT_EQ(sized[0].index, 500);
+  EXPECT_EQ(sized[0].value, 398);
+  idle();
+  EXPECT_EQ(etest::differences(grab(child), etest::referenceEditor(2.0, 33, 66, false)), 0);
+
+  plugin->setParameter(0, 0.0f);
+  idle();
+  recorder.clear();
+  // As the drag at 1 (press 12 pixels into the knob, 30 down), in pixels at 2.
+  send(child, ButtonPress, 40, 178);
+  send(child, MotionNotify, 40, 238);
+  send(child, ButtonRelease, 40, 238);
+  idle(1);
+  EXPECT_EQ(plugin->getParameter(0), static_cast<float>(30.0L / 66.0L));
+}
+
+// Without a factor from the host: Xft.dpi in the display's resource
+// database over 96, else GDK_SCALE; the host's factor beats both.
+TEST_F(X11Editor, XftDpiOrGdkScaleSetTheScaleWhenTheHostSendsNone) {
+  growHost();
+  const Window root = DefaultRootWindow(display);
+  // The display's resources as they were, put back however the test ends.
+  struct Resources {
+    Display* d;
+    Window root;
+    std::string saved;
+    bool had = false;
+    Resources(Display* display, Window w) : d(display), root(w) {
+      if (const char* now = XResourceManagerString(d)) {
+        saved = now;
+        had = true;
+      }
+    }
+    void set(const std::string& text) {
+      XChangeProperty(d, root, XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                      reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+      XSync(d, False);
+    }
+    ~Resources() {
+      if (had) set(saved);
+      else XDeleteProperty(d, root, XA_RESOURCE_MANAGER);
+      XSync(d, False);
+    }
+  } resources(display, root);
+  auto openedSize = [&] {
+    EXPECT_EQ(plugin->dispatch(effEditOpen, 0, 0, parentHandle()), 1);
+    XWindowAttributes a{};
+    const Window child = editorChild();
+    if (child) XGetWindowAttributes(display, child, &a);
+    plugin->dispatch(effEditClose);
+    return std::make_pair(a.width, a.height);
+  };
+  using Size = std::pair<int, int>;
+  resources.set("Xft.antialias:\t1\nXft.dpi:\t192\n");
+  EXPECT_EQ(openedSize(), (Size{500, 398})) << "Xft.dpi 192";
+  resources.set("Xft.dpi: 144\n");
+  EXPECT_EQ(openedSize(), (Size{375, 299})) << "Xft.dpi 144";
+  XDeleteProperty(display, root, XA_RESOURCE_MANAGER);
+  XSync(display, False);
+  EXPECT_EQ(openedSize(), (Size{250, 199})) << "nothing set";
+  etest::setEnvironment("GDK_SCALE", "2");
+  EXPECT_EQ(openedSize(), (Size{500, 398})) << "GDK_SCALE 2";
+  etest::setEnvironment("GDK_SCALE", nullptr);
+  resources.set("Xft.dpi:\t192\n");
+  ASSERT_EQ(sendScale(1.5f), 1);
+  EXPECT_EQ(openedSize(), (Size{375, 299})) << "the host's factor first";
 }
 
 }  // namespace

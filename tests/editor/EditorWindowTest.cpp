@@ -283,6 +283,13 @@ TEST(ScaledEditorWindow, ShowsWhatThePictureScriptComposes) {
               0)
         << "scale " << r.scale << (r.about ? " with About" : "") << ", first at " << where;
   }
+  // At 2 in the state of docs/editor.png, left in the build folder (it is
+  // docs/editor-2x.png).
+  TPluginEditorWindow w(2.0);
+  w.par01.setVelFPosition(23);
+  w.par02.setVelFPosition(13);
+  w.paint();
+  EXPECT_TRUE(etest::writePng(w.frame(), vtest::buildDir() + std::string("/editor-offscreen-2x.png")));
 }
 
 // Key-colour transparency at every scale: the knob has holes where the

@@ -68,11 +68,19 @@ void TPluginEditorWindow::useScale(double scale) {
     toolkit::Picture knob = bmp(kKnob2xBmp, kKnob2xBmpSize);
     par01.setHighResPicture(knob);
     par02.setHighResPicture(std::move(knob));
-    About.setHighResPicture(jpeg(kAbout2xJpeg, kAbout2xJpegSize));
     AboutButton.setHighResPicture(jpeg(kAboutButton2xJpeg, kAboutButton2xJpegSize));
     highResLoaded_ = true;
   }
+  // A window made at this scale decodes About's large picture when About
+  // first shows; one that has About's picture at the layout's size (or
+  // shows it) gets it now rather than a scaled copy of that.
+  if (scale != 1.0 && (layoutPicturesLoaded_ || About.Left() < kAboutHiddenLeft)) loadAboutHighRes();
   setScale(scale);
+}
+
+void TPluginEditorWindow::loadAboutHighRes() {
+  if (About.highResPicture().empty())
+    About.setHighResPicture(jpeg(editor_pictures::kAbout2xJpeg, editor_pictures::kAbout2xJpegSize));
 }
 
 TPluginEditorWindow::~TPluginEditorWindow() {
@@ -109,6 +117,16 @@ void TPluginEditorWindow::par02PosChange(toolkit::PictureControl*) {
 void TPluginEditorWindow::FormCreate(toolkit::Form*) {}
 
 void TPluginEditorWindow::AboutButtonClick(toolkit::PictureControl*) {
-  if (About.Left() >= kAboutHiddenLeft) About.setLeft(0);
-  else About.setLeft(kAboutHiddenLeft);
+  if (About.Left() >= kAboutHiddenLeft) {
+    if (scale() != 1.0) {
+      try {
+        loadAboutHighRes();
+      } catch (...) {
+        // Out of memory: About shows without its picture.
+      }
+    }
+    About.setLeft(0);
+  } else {
+    About.setLeft(kAboutHiddenLeft);
+  }
 }

@@ -62,6 +62,7 @@ class TPluginEditorWindow : public toolkit::Form {
 
  private:
   void setupFader(TVelFader& fader, int left, void (TPluginEditorWindow::*handler)(toolkit::PictureControl*));
+  void loadAboutHighRes();
 
   // Which sets of pictures the controls have: the one at the layout's size
   // (for scale 1), the one at twice it (for every other scale).

@@ -56,11 +56,11 @@ VstInt32 APluginEditor::open(void* ptr) {
     // published; a failure drops the half-made window and answers 0.
     std::unique_ptr<TPluginEditorWindow> fresh;
     try {
-      // Built at the scale asked for, when it is known before the window
-      // system is asked.
+      // Built at the scale asked for; when only the window system can tell,
+      // its pictures wait for that answer.
       userScale = toolkit::environmentScale("VANTOREL_SCALE");
       const double asked = toolkit::clampScale(hostScale.load(std::memory_order_relaxed));
-      fresh = std::make_unique<TPluginEditorWindow>(asked > 0.0 ? asked : userScale > 0.0 ? userScale : 1.0);
+      fresh = std::make_unique<TPluginEditorWindow>(asked > 0.0 ? asked : userScale);
       std::unique_ptr<toolkit::NativeWindow> native = toolkit::createNativeWindow(*fresh, ptr);
       if (!native) return 0;
       fresh->setNativeWindow(std::move(native));

@@ -49,7 +49,7 @@ TPluginEditorWindow::TPluginEditorWindow(double scale) : Form(kClientWidth, kCli
   AboutButton.setOnClick([this](toolkit::PictureControl* sender) { AboutButtonClick(sender); });
 
   // Only the pictures the scale needs: the window opens sooner.
-  useScale(scale);
+  if (scale > 0.0) useScale(scale);
   FormCreate(this);
 }
 

@@ -32,7 +32,8 @@ class TPluginEditorWindow : public toolkit::Form {
   static constexpr int kAboutHiddenLeft = 401;
 
   // Builds the layout at a display scale; no native window yet (the bridge
-  // attaches one).
+  // attaches one). Scale 0: not known yet, so no pictures until the first
+  // useScale.
   explicit TPluginEditorWindow(double scale = 1.0);
   ~TPluginEditorWindow() override;
 

@@ -41,8 +41,10 @@ void Form::setColor(Rgb value) {
 }
 
 void Form::insertControl(PictureControl& control) {
+  Picture scaled = control.makeScaled(scale_);
   control.parent_ = this;
   controls_.push_back(&control);
+  control.scaled_ = std::move(scaled);
   control.invalidate(control.bounds());
 }
 

@@ -8,8 +8,6 @@
 #endif
 #include <windows.h>
 
-#include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -296,70 +294,41 @@ TEST(Win32EditorModule, SeveralInstancesShowEditorsAtOnceAndTheModuleReloadsClea
 
 namespace {
 
-// Room for the editor at every scale, as a host gives after audioMasterSizeWindow.
-class ScaledWin32Editor : public Win32Editor {
- protected:
-  void SetUp() override {
-    etest::setEnvironment("VANTOREL_SCALE", nullptr);
-    host = makeHostWindow(40, 40, 800, 640);
-    ASSERT_NE(host, nullptr);
-    plugin = std::make_unique<vtest::PluginInstance>(recorder);
-    ASSERT_TRUE(plugin->ok()) << plugin->error();
-  }
-  VstIntPtr sendScale(float factor) {
-    return plugin->dispatch(effVendorSpecific, etest::kScaleIndex, etest::kScaleValue, nullptr, factor);
-  }
-  void expectSize(HWND child, int width, int height) {
-    RECT rc;
-    GetClientRect(child, &rc);
-    EXPECT_EQ(rc.right, width);
-    EXPECT_EQ(rc.bottom, height);
-    ERect* r = nullptr;
-    ASSERT_EQ(plugin->dispatch(effEditGetRect, 0, 0, &r), 1);
-    EXPECT_EQ(r->right, width);
-    EXPECT_EQ(r->bottom, height);
-  }
-};
-
-TEST_F(ScaledWin32Editor, AtTheHostsScaleTheWindowHasTheScaledSizeAndTheReferencePixels) {
-  for (const etest::ScaledSize& size : etest::kScaledSizes) {
-    ASSERT_EQ(sendScale(static_cast<float>(size.scale)), 1);
-    HWND child = openEditor();
-    ASSERT_NE(child, nullptr);
-    expectSize(child, size.width, size.height);
-    plugin->setParameter(0, 0.5f);
-    plugin->setParameter(1, 1.0f);
-    plugin->dispatch(effEditIdle);
-    pump();
-    std::string where;
-    EXPECT_EQ(etest::differences(grab(child), etest::referenceEditor(size.scale, 33, 66, false), &where), 0)
-        << size.scale << ", first at " << where;
-    plugin->dispatch(effEditClose);
-  }
+VstIntPtr sendScale(vtest::PluginInstance& plugin, double factor) {
+  return plugin.dispatch(effVendorSpecific, etest::kScaleIndex, etest::kScaleValue, nullptr, static_cast<float>(factor));
 }
 
-// The factor arriving while the editor is open; then a drag at 2 gives the
-// value the same drag gives at 1.
-TEST_F(ScaledWin32Editor, AFactorAfterTheOpenResizesAsksTheHostAndRepaints) {
-  HWND child = openEditor();
-  ASSERT_NE(child, nullptr);
+// At each of the host's scales, the first sent before the open and the
+// others while it is open: the scaled size, asked of the host once, and
+// exactly the picture script's pixels. A drag at 2 gives the value of the
+// same drag at 1.
+TEST_F(Win32Editor, AtTheHostsScalesTheWindowIsScaledSharpAndDraggable) {
+  SetWindowPos(host, nullptr, 0, 0, 800, 640, SWP_NOMOVE | SWP_NOZORDER);  // room at every scale, as a host gives
+  etest::setEnvironment("VANTOREL_SCALE", nullptr);
   plugin->setParameter(0, 0.5f);
   plugin->setParameter(1, 1.0f);
-  plugin->dispatch(effEditIdle);
-  pump();
-  recorder.clear();
-  ASSERT_EQ(sendScale(2.0f), 1);
-  expectSize(child, 500, 398);
-  const auto sized = recorder.callsOf(audioMasterSizeWindow);
-  ASSERT_EQ(sized.size(), 1u);
-  EXPECT_EQ(sized[0].index, 500);
-  EXPECT_EQ(sized[0].value, 398);
-  pump();
-  EXPECT_EQ(etest::differences(grab(child), etest::referenceEditor(2.0, 33, 66, false)), 0);
-
+  HWND child = nullptr;
+  for (const etest::ScaledSize& size : etest::kScaledSizes) {
+    recorder.clear();
+    ASSERT_EQ(sendScale(*plugin, size.scale), 1);
+    if (!child) child = openEditor();
+    ASSERT_NE(child, nullptr);
+    plugin->dispatch(effEditIdle);
+    pump();
+    RECT rc;
+    GetClientRect(child, &rc);
+    ERect* r = nullptr;
+    ASSERT_EQ(plugin->dispatch(effEditGetRect, 0, 0, &r), 1);
+    const auto sized = recorder.callsOf(audioMasterSizeWindow);
+    ASSERT_EQ(sized.size(), 1u) << size.scale;
+    EXPECT_EQ(std::vector<int>({int(rc.right), int(rc.bottom), r->right, r->bottom, sized[0].index, int(sized[0].value)}),
+              std::vector<int>({size.width, size.height, size.width, size.height, size.width, size.height}));
+    EXPECT_EQ(etest::differences(grab(child), etest::referenceEditor(size.scale, 33, 66, false)), 0) << size.scale;
+  }
+  ASSERT_EQ(sendScale(*plugin, 2.0), 1);
   plugin->setParameter(0, 0.0f);
   plugin->dispatch(effEditIdle);
-  // As the drag at 1 (press 12 pixels into the knob, 30 down), in pixels at 2.
+  // Press 12 pixels into the knob, drag 30 down: at 1 (20, 89) to (20, 119).
   PostMessageW(child, WM_LBUTTONDOWN, MK_LBUTTON, at(40, 178));
   PostMessageW(child, WM_MOUSEMOVE, MK_LBUTTON, at(40, 238));
   PostMessageW(child, WM_LBUTTONUP, 0, at(40, 238));
@@ -367,37 +336,29 @@ TEST_F(ScaledWin32Editor, AFactorAfterTheOpenResizesAsksTheHostAndRepaints) {
   EXPECT_EQ(plugin->getParameter(0), static_cast<float>(30.0L / 66.0L));
 }
 
-// The screen at 192 DPI. Wine reads the DPI when a process starts, so each
+// The screen at 192 DPI. Wine reads the DPI as a process starts, so each
 // host is a process of its own: this program again, which, finding
-// VANTOREL_DPI_PROBE set, opens the editor as that kind of host, writes
-// what it saw to VANTOREL_DPI_PROBE_OUT and ends before any test runs.
+// VANTOREL_DPI_PROBE set, opens the editor as that kind of host and ends,
+// before any test runs, with the editor's width * 1000 + height as its
+// exit status (1 when the rectangle disagrees, 2 when nothing opened).
 //   aware:   the process declares itself DPI-aware (the newest call the
 //            system has, looked up at run time), as hosts that scale do;
-//   unaware: its host window belongs to a thread that is not DPI-aware,
-//            as in any host that never declares itself.
-std::wstring environment(const wchar_t* name) {
-  wchar_t value[512] = {};
-  const DWORD n = GetEnvironmentVariableW(name, value, 512);
-  return n > 0 && n < 512 ? std::wstring(value, n) : std::wstring();
-}
-
+//   unaware: its windows belong to a thread that is not DPI-aware, as in
+//            any host that never declares itself.
 int dpiProbe() {
-  const std::wstring mode = environment(L"VANTOREL_DPI_PROBE");
-  if (mode.empty()) return 0;
+  wchar_t mode[16] = {};
+  if (!GetEnvironmentVariableW(L"VANTOREL_DPI_PROBE", mode, 16)) return 0;
   HMODULE user32 = GetModuleHandleW(L"user32.dll");
   auto lookUp = [user32](const char* name) { return reinterpret_cast<void*>(GetProcAddress(user32, name)); };
-  using SetContext = BOOL(WINAPI*)(HANDLE);
-  using SetThreadContext = HANDLE(WINAPI*)(HANDLE);
-  using SetAware = BOOL(WINAPI*)();
-  if (mode == L"aware") {
-    auto perMonitor = reinterpret_cast<SetContext>(lookUp("SetProcessDpiAwarenessContext"));
-    auto aware = reinterpret_cast<SetAware>(lookUp("SetProcessDPIAware"));
-    // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2; older systems know only the last.
-    if (!(perMonitor && perMonitor(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-4)))) && aware) aware();
-  } else if (auto unaware = reinterpret_cast<SetThreadContext>(lookUp("SetThreadDpiAwarenessContext"))) {
-    unaware(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)));  // DPI_AWARENESS_CONTEXT_UNAWARE
+  const HANDLE perMonitorV2 = reinterpret_cast<HANDLE>(intptr_t{-4}), unaware = reinterpret_cast<HANDLE>(intptr_t{-1});
+  if (std::wstring(mode) == L"aware") {
+    auto setContext = reinterpret_cast<BOOL(WINAPI*)(HANDLE)>(lookUp("SetProcessDpiAwarenessContext"));
+    auto setAware = reinterpret_cast<BOOL(WINAPI*)()>(lookUp("SetProcessDPIAware"));
+    if (!(setContext && setContext(perMonitorV2)) && setAware) setAware();
+  } else if (auto setThread = reinterpret_cast<HANDLE(WINAPI*)(HANDLE)>(lookUp("SetThreadDpiAwarenessContext"))) {
+    setThread(unaware);
   }
-  int result[5] = {-1, -1, -1, -1, -1};
+  UINT status = 2;
   {
     vtest::RecordingHost recorder;
     vtest::PluginInstance plugin(recorder);
@@ -408,98 +369,49 @@ int dpiProbe() {
       GetClientRect(editorChild(host), &rc);
       ERect* r = nullptr;
       plugin.dispatch(effEditGetRect, 0, 0, &r);
-      using DpiForWindow = UINT(WINAPI*)(HWND);
-      auto dpiForWindow = reinterpret_cast<DpiForWindow>(lookUp("GetDpiForWindow"));
-      const int values[5] = {rc.right, rc.bottom, r ? r->right : -1, r ? r->bottom : -1,
-                             dpiForWindow ? static_cast<int>(dpiForWindow(host)) : 0};
-      std::copy(values, values + 5, result);
+      status = r && r->right == rc.right && r->bottom == rc.bottom ? UINT(rc.right * 1000 + rc.bottom) : 1;
       plugin.dispatch(effEditClose);
     }
     if (host) DestroyWindow(host);
   }
-  if (FILE* out = _wfopen(environment(L"VANTOREL_DPI_PROBE_OUT").c_str(), L"w")) {
-    std::fprintf(out, "%d %d %d %d %d\n", result[0], result[1], result[2], result[3], result[4]);
-    std::fclose(out);
-  }
-  ExitProcess(0);
+  ExitProcess(status);
 }
 const int kDpiProbe = dpiProbe();
 
-// HKCU\Control Panel\Desktop\LogPixels at 192 for the processes started
-// while it lives; the value it had comes back after.
-class ScreenAt192Dpi {
- public:
-  ScreenAt192Dpi() {
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                        nullptr, &key_, nullptr) != ERROR_SUCCESS)
-      return;
-    DWORD size = sizeof old_;
-    had_ = RegQueryValueExW(key_, L"LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&old_), &size) ==
-           ERROR_SUCCESS;
-    const DWORD dpi = 192;
-    RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
-  }
-  ~ScreenAt192Dpi() {
-    if (!key_) return;
-    if (had_) RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old_), sizeof old_);
-    else RegDeleteValueW(key_, L"LogPixels");
-    RegCloseKey(key_);
-  }
-  bool ok() const { return key_ != nullptr; }
-
- private:
-  HKEY key_ = nullptr;
-  DWORD old_ = 0;
-  bool had_ = false;
-};
-
-// This program as a host of the given kind: what it saw, as "width height
-// rect-right rect-bottom host-DPI".
-std::string probeHost(const wchar_t* mode) {
-  wchar_t self[MAX_PATH] = {}, folder[MAX_PATH] = {}, file[MAX_PATH] = {};
+// This program as a host of the given kind, on a screen at 192 DPI for
+// its lifetime (HKCU\Control Panel\Desktop\LogPixels, put back after).
+DWORD probeHostAt192Dpi(const wchar_t* mode) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return 0;
+  DWORD old = 0, size = sizeof old, dpi = 192, status = 0;
+  const bool had = RegQueryValueExW(key, L"LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&old), &size) == 0;
+  RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+  wchar_t self[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH);
-  GetTempPathW(MAX_PATH, folder);
-  GetTempFileNameW(folder, L"dpi", 0, file);
-  SetEnvironmentVariableW(L"VANTOREL_DPI_PROBE", mode);
-  SetEnvironmentVariableW(L"VANTOREL_DPI_PROBE_OUT", file);
   std::wstring command = L"\"" + std::wstring(self) + L"\"";
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  const BOOL started = CreateProcessW(self, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
-  SetEnvironmentVariableW(L"VANTOREL_DPI_PROBE", nullptr);
-  SetEnvironmentVariableW(L"VANTOREL_DPI_PROBE_OUT", nullptr);
-  std::string seen = "not started";
-  if (started) {
-    seen = WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0 ? "" : "no answer";
-    if (seen.empty()) {
-      if (FILE* in = _wfopen(file, L"r")) {
-        char line[128] = {};
-        if (std::fgets(line, sizeof line, in)) seen = line;
-        std::fclose(in);
-      }
-      if (!seen.empty() && seen.back() == '\n') seen.pop_back();
-    } else {
-      TerminateProcess(pi.hProcess, 1);
-    }
+  SetEnvironmentVariableW(L"VANTOREL_DPI_PROBE", mode);
+  if (CreateProcessW(self, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    if (WaitForSingleObject(pi.hProcess, 120000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 3);
+    GetExitCodeProcess(pi.hProcess, &status);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
   }
-  DeleteFileW(file);
-  return seen;
+  SetEnvironmentVariableW(L"VANTOREL_DPI_PROBE", nullptr);
+  if (had) RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old), sizeof old);
+  else RegDeleteValueW(key, L"LogPixels");
+  RegCloseKey(key);
+  return status;
 }
 
 TEST(Win32EditorDpi, At192DpiAnAwareHostGets2AndAnUnawareHost1) {
   ASSERT_EQ(kDpiProbe, 0);
-  std::string aware, unaware;
-  {
-    ScreenAt192Dpi screen;
-    ASSERT_TRUE(screen.ok());
-    aware = probeHost(L"aware");
-    unaware = probeHost(L"unaware");
-  }
-  EXPECT_EQ(aware, "500 398 500 398 192");
-  EXPECT_EQ(unaware, "250 199 250 199 96");
+  EXPECT_EQ(probeHostAt192Dpi(L"aware"), 500398u) << "width * 1000 + height";
+  EXPECT_EQ(probeHostAt192Dpi(L"unaware"), 250199u) << "width * 1000 + height";
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <utility>
+#include <vector>
 
 #include "editor/EditorTestSupport.h"
 
@@ -41,23 +41,9 @@ class X11Editor : public ::testing::Test {
     }
   }
 
-  // Room for the editor at every scale, as a host gives after audioMasterSizeWindow.
-  void growHost() {
-    XResizeWindow(display, host, 800, 640);
-    XSync(display, False);
-  }
-  VstIntPtr sendScale(float factor) {
-    return plugin->dispatch(effVendorSpecific, etest::kScaleIndex, etest::kScaleValue, nullptr, factor);
-  }
-  void expectSize(Window child, int width, int height) {
-    XWindowAttributes a;
-    ASSERT_TRUE(XGetWindowAttributes(display, child, &a));
-    EXPECT_EQ(a.width, width);
-    EXPECT_EQ(a.height, height);
-    ERect* r = nullptr;
-    ASSERT_EQ(plugin->dispatch(effEditGetRect, 0, 0, &r), 1);
-    EXPECT_EQ(r->right, width);
-    EXPECT_EQ(r->bottom, height);
+  VstIntPtr sendScale(double factor) {
+    return plugin->dispatch(effVendorSpecific, etest::kScaleIndex, etest::kScaleValue, nullptr,
+                            static_cast<float>(factor));
   }
 
   void* parentHandle() const { return reinterpret_cast<void*>(static_cast<uintptr_t>(host)); }
@@ -211,49 +197,38 @@ TEST_F(X11Editor, ABadParentOrAVanishedOneNeverTakesTheHostDown) {
 
 namespace {
 
-TEST_F(X11Editor, AtTheHostsScaleTheWindowHasTheScaledSizeAndTheReferencePixels) {
-  growHost();
-  for (const etest::ScaledSize& size : etest::kScaledSizes) {
-    ASSERT_EQ(sendScale(static_cast<float>(size.scale)), 1);
-    ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, parentHandle()), 1);
-    const Window child = editorChild();
-    ASSERT_NE(child, 0u);
-    expectSize(child, size.width, size.height);
-    plugin->setParameter(0, 0.5f);
-    plugin->setParameter(1, 1.0f);
-    idle();
-    std::string where;
-    EXPECT_EQ(etest::differences(grab(child), etest::referenceEditor(size.scale, 33, 66, false), &where), 0)
-        << size.scale << ", first at " << where;
-    plugin->dispatch(effEditClose);
-  }
-}
-
-// The factor arriving while the editor is open; then a drag at 2 gives the
-// value the same drag gives at 1.
-TEST_F(X11Editor, AFactorAfterTheOpenResizesAsksTheHostAndRepaints) {
-  growHost();
-  ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, parentHandle()), 1);
-  const Window child = editorChild();
-  ASSERT_NE(child, 0u);
+// At each of the host's scales, the first sent before the open and the
+// others while it is open: the scaled size, asked of the host once, and
+// exactly the picture script's pixels. A drag at 2 gives the value of the
+// same drag at 1.
+TEST_F(X11Editor, AtTheHostsScalesTheWindowIsScaledSharpAndDraggable) {
+  XResizeWindow(display, host, 800, 640);  // room at every scale, as a host gives
   plugin->setParameter(0, 0.5f);
   plugin->setParameter(1, 1.0f);
-  idle();
-  recorder.clear();
-  ASSERT_EQ(sendScale(2.0f), 1);
-  XSync(display, False);
-  expectSize(child, 500, 398);
-  const auto sized = recorder.callsOf(audioMasterSizeWindow);
-  ASSERT_EQ(sized.size(), 1u);
-  EXPECT_EQ(sized[0].index, 500);
-  EXPECT_EQ(sized[0].value, 398);
-  idle();
-  EXPECT_EQ(etest::differences(grab(child), etest::referenceEditor(2.0, 33, 66, false)), 0);
-
+  Window child = 0;
+  for (const etest::ScaledSize& size : etest::kScaledSizes) {
+    recorder.clear();
+    ASSERT_EQ(sendScale(size.scale), 1);
+    if (!child) {
+      ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, parentHandle()), 1);
+      child = editorChild();
+    }
+    ASSERT_NE(child, 0u);
+    idle();
+    XWindowAttributes a;
+    ASSERT_TRUE(XGetWindowAttributes(display, child, &a));
+    ERect* r = nullptr;
+    ASSERT_EQ(plugin->dispatch(effEditGetRect, 0, 0, &r), 1);
+    const auto sized = recorder.callsOf(audioMasterSizeWindow);
+    ASSERT_EQ(sized.size(), 1u) << size.scale;
+    EXPECT_EQ(std::vector<int>({a.width, a.height, r->right, r->bottom, sized[0].index, int(sized[0].value)}),
+              std::vector<int>({size.width, size.height, size.width, size.height, size.width, size.height}));
+    EXPECT_EQ(etest::differences(grab(child), etest::referenceEditor(size.scale, 33, 66, false)), 0) << size.scale;
+  }
+  ASSERT_EQ(sendScale(2.0), 1);
   plugin->setParameter(0, 0.0f);
   idle();
-  recorder.clear();
-  // As the drag at 1 (press 12 pixels into the knob, 30 down), in pixels at 2.
+  // Press 12 pixels into the knob, drag 30 down: at 1 (20, 89) to (20, 119).
   send(child, ButtonPress, 40, 178);
   send(child, MotionNotify, 40, 238);
   send(child, ButtonRelease, 40, 238);
@@ -261,56 +236,39 @@ TEST_F(X11Editor, AFactorAfterTheOpenResizesAsksTheHostAndRepaints) {
   EXPECT_EQ(plugin->getParameter(0), static_cast<float>(30.0L / 66.0L));
 }
 
-// Without a factor from the host: Xft.dpi in the display's resource
-// database over 96, else GDK_SCALE; the host's factor beats both.
+// Without a factor from the host: Xft.dpi in the display's resources over
+// 96, else GDK_SCALE; the host's factor beats both.
 TEST_F(X11Editor, XftDpiOrGdkScaleSetTheScaleWhenTheHostSendsNone) {
-  growHost();
   const Window root = DefaultRootWindow(display);
-  // The display's resources as they were, put back however the test ends.
-  struct Resources {
-    Display* d;
-    Window root;
-    std::string saved;
-    bool had = false;
-    Resources(Display* display, Window w) : d(display), root(w) {
-      if (const char* now = XResourceManagerString(d)) {
-        saved = now;
-        had = true;
-      }
-    }
-    void set(const std::string& text) {
-      XChangeProperty(d, root, XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+  const char* before = XResourceManagerString(display);
+  const std::string saved = before ? before : "";
+  auto resources = [&](const std::string& text) {
+    if (text.empty()) XDeleteProperty(display, root, XA_RESOURCE_MANAGER);
+    else
+      XChangeProperty(display, root, XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
                       reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
-      XSync(d, False);
-    }
-    ~Resources() {
-      if (had) set(saved);
-      else XDeleteProperty(d, root, XA_RESOURCE_MANAGER);
-      XSync(d, False);
-    }
-  } resources(display, root);
-  auto openedSize = [&] {
-    EXPECT_EQ(plugin->dispatch(effEditOpen, 0, 0, parentHandle()), 1);
-    XWindowAttributes a{};
-    const Window child = editorChild();
-    if (child) XGetWindowAttributes(display, child, &a);
-    plugin->dispatch(effEditClose);
-    return std::make_pair(a.width, a.height);
+    XSync(display, False);
   };
-  using Size = std::pair<int, int>;
-  resources.set("Xft.antialias:\t1\nXft.dpi:\t192\n");
-  EXPECT_EQ(openedSize(), (Size{500, 398})) << "Xft.dpi 192";
-  resources.set("Xft.dpi: 144\n");
-  EXPECT_EQ(openedSize(), (Size{375, 299})) << "Xft.dpi 144";
-  XDeleteProperty(display, root, XA_RESOURCE_MANAGER);
-  XSync(display, False);
-  EXPECT_EQ(openedSize(), (Size{250, 199})) << "nothing set";
+  auto widthOpened = [&] {
+    XWindowAttributes a{};
+    if (plugin->dispatch(effEditOpen, 0, 0, parentHandle()) == 1 && editorChild())
+      XGetWindowAttributes(display, editorChild(), &a);
+    plugin->dispatch(effEditClose);
+    return a.width;
+  };
+  resources("Xft.antialias:\t1\nXft.dpi:\t192\n");
+  EXPECT_EQ(widthOpened(), 500);
+  resources("Xft.dpi: 144\n");
+  EXPECT_EQ(widthOpened(), 375);
+  resources("");
+  EXPECT_EQ(widthOpened(), 250);
   etest::setEnvironment("GDK_SCALE", "2");
-  EXPECT_EQ(openedSize(), (Size{500, 398})) << "GDK_SCALE 2";
+  EXPECT_EQ(widthOpened(), 500);
   etest::setEnvironment("GDK_SCALE", nullptr);
-  resources.set("Xft.dpi:\t192\n");
-  ASSERT_EQ(sendScale(1.5f), 1);
-  EXPECT_EQ(openedSize(), (Size{375, 299})) << "the host's factor first";
+  resources("Xft.dpi:\t192\n");
+  EXPECT_EQ(sendScale(1.5), 1);
+  EXPECT_EQ(widthOpened(), 375) << "the host's factor first";
+  resources(saved);
 }
 
 }  // namespace

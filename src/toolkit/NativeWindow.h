@@ -5,7 +5,7 @@
 //   - shows the Form's frame: when told an area is invalid it arranges a
 //     repaint, and to repaint it calls Form::paint() and copies
 //     Form::frame() to the screen;
-//   - feeds pointer input to Form::pointerPress/Move/Release in client
+//   - feeds pointer input to Form::pointerPress/Move/Release in window
 //     pixels, keeping the pointer captured while Form::captured() is set,
 //     and calls Form::cancelPointer() when the system takes the capture away;
 //   - shows the cursor that Form::cursorAt() names;

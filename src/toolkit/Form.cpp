@@ -1,6 +1,7 @@
 #include "toolkit/Form.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "toolkit/Scale.h"
 
@@ -60,8 +61,10 @@ Rect Form::paint() {
   const Rect area = invalid_;
   invalid_ = Rect{};
   if (area.empty() || frame_.empty()) return area;
-  for (int y = area.top; y < area.bottom; ++y)
-    for (int x = area.left; x < area.right; ++x) frame_.setPixel(x, y, color_);
+  for (int x = area.left; x < area.right; ++x) frame_.setPixel(x, area.top, color_);
+  const size_t bytes = static_cast<size_t>(area.width()) * 3;
+  for (int y = area.top + 1; y < area.bottom; ++y)
+    std::memcpy(frame_.row(y) + area.left * 3, frame_.row(area.top) + area.left * 3, bytes);
   for (const PictureControl* c : controls_)
     if (c->Visible()) drawControl(*c, area);
   return area;
@@ -77,7 +80,10 @@ void Form::drawControl(const PictureControl& control, const Rect& area) {
   if (draw.empty()) return;
   const bool keyed = control.Transparent();
   const Rgb key = control.keyColour();
-  for (int y = draw.top; y < draw.bottom; ++y) {
+  for (int y = draw.top; !keyed && y < draw.bottom; ++y)
+    std::memcpy(frame_.row(y) + draw.left * 3, pic.row(y - bounds.top) + (draw.left - bounds.left) * 3,
+                static_cast<size_t>(draw.width()) * 3);
+  for (int y = draw.top; keyed && y < draw.bottom; ++y) {
     for (int x = draw.left; x < draw.right; ++x) {
       const Rgb c = pic.pixel(x - bounds.left, y - bounds.top);
       if (keyed && c == key) continue;

@@ -45,6 +45,7 @@ class Picture {
     p[2] = c.b;
   }
   const uint8_t* row(int y) const { return &pixels_[static_cast<size_t>(y) * width_ * 3]; }
+  uint8_t* row(int y) { return &pixels_[static_cast<size_t>(y) * width_ * 3]; }
 
   // The colour that a transparent control leaves undrawn: the bottom-left pixel.
   Rgb keyColour() const { return empty() ? Rgb{} : pixel(0, height_ - 1); }

@@ -8,6 +8,7 @@
 #include "host/DVstUtils.h"
 #include "instrument/uPlugin.h"
 #include "toolkit/NativeWindow.h"
+#include "toolkit/Scale.h"
 
 namespace {
 
@@ -35,8 +36,8 @@ VstInt32 APluginEditor::getRect(ERect** ptr) {
   if (!ptr) return 0;
   rect = kClosedRect;
   if (TPluginEditorWindow* w = window()) {
-    rect.bottom = static_cast<int16_t>(w->Height());
-    rect.right = static_cast<int16_t>(w->Width());
+    rect.bottom = static_cast<int16_t>(w->pixelHeight());
+    rect.right = static_cast<int16_t>(w->pixelWidth());
   }
   *ptr = &rect;
   return 1;
@@ -44,6 +45,7 @@ VstInt32 APluginEditor::getRect(ERect** ptr) {
 
 VstInt32 APluginEditor::open(void* ptr) {
   TPluginEditorWindow* w = window();
+  bool created = false;
   // The first open (the count is about to become 1), or no window. Either
   // way none exists here: a window lives exactly while the count is above 0,
   // since the close that brings it to 0 destroys the window and an open
@@ -54,10 +56,15 @@ VstInt32 APluginEditor::open(void* ptr) {
     // published; a failure drops the half-made window and answers 0.
     std::unique_ptr<TPluginEditorWindow> fresh;
     try {
-      fresh = std::make_unique<TPluginEditorWindow>();
+      // Built at the scale asked for; when only the window system can tell,
+      // its pictures wait for that answer.
+      userScale = toolkit::environmentScale("VANTOREL_SCALE");
+      const double asked = toolkit::clampScale(hostScale.load(std::memory_order_relaxed));
+      fresh = std::make_unique<TPluginEditorWindow>(asked > 0.0 ? asked : userScale);
       std::unique_ptr<toolkit::NativeWindow> native = toolkit::createNativeWindow(*fresh, ptr);
       if (!native) return 0;
       fresh->setNativeWindow(std::move(native));
+      fresh->useScale(wantedScale(*fresh));
       fresh->nativeWindow()->setPosition(0, 0);
     } catch (...) {
       return 0;
@@ -66,10 +73,15 @@ VstInt32 APluginEditor::open(void* ptr) {
     fresh->plugin = plugin();
     w = fresh.release();
     editorWindow.store(w, std::memory_order_seq_cst);
+    created = true;
   }
   parentWindow = ptr;
   ++openCount;
+  uiThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
   plugin()->editorClosed = false;
+  // A host that sized its window from the rectangle before the open learns
+  // the scaled size.
+  if (created && w->scale() != 1.0) plugin()->sizeWindow(w->pixelWidth(), w->pixelHeight());
   w->nativeWindow()->repaintNow();
   w->nativeWindow()->show();
   return 1;
@@ -98,12 +110,50 @@ void APluginEditor::destroyWindow() {
 void APluginEditor::idle() {
   TPluginEditorWindow* w = window();
   if (plugin()->editorClosed || !w) return;
+  // A factor sent from another thread, or a new DPI of the host's window.
+  rescale();
   toolkit::NativeWindow* native = w->nativeWindow();
   // Where the host runs no event loop for us, pointer input arrives here.
   if (native) native->pumpEvents();
   w->par01.setVelFPosition(valueToPosition(w->paramValues[kParamBuffSize].load(std::memory_order_relaxed)));
   w->par02.setVelFPosition(valueToPosition(w->paramValues[kParamVolume].load(std::memory_order_relaxed)));
   if (native) native->pumpEvents();
+}
+
+bool APluginEditor::setHostScale(float factor) {
+  const double f = toolkit::clampScale(factor);
+  if (f == 0.0) return false;
+  hostScale.store(static_cast<float>(f), std::memory_order_relaxed);
+  if (window() && std::this_thread::get_id() == uiThread.load(std::memory_order_relaxed)) rescale();
+  return true;
+}
+
+double APluginEditor::scale() const {
+  const TPluginEditorWindow* w = window();
+  return w ? w->scale() : 1.0;
+}
+
+double APluginEditor::wantedScale(const TPluginEditorWindow& w) const {
+  const double host = toolkit::clampScale(hostScale.load(std::memory_order_relaxed));
+  if (host > 0.0) return host;
+  if (userScale > 0.0) return userScale;
+  const double system = w.nativeWindow() ? toolkit::clampScale(w.nativeWindow()->systemScale()) : 0.0;
+  return system > 0.0 ? system : 1.0;
+}
+
+bool APluginEditor::rescale() {
+  TPluginEditorWindow* w = window();
+  if (!w) return false;
+  const double wanted = wantedScale(*w);
+  if (wanted == w->scale()) return true;
+  try {
+    w->useScale(wanted);
+  } catch (...) {
+    return false;  // out of memory: the window stays as it was; the next idle tries again
+  }
+  plugin()->sizeWindow(w->pixelWidth(), w->pixelHeight());
+  if (w->nativeWindow()) w->nativeWindow()->repaintNow();
+  return true;
 }
 
 void APluginEditor::update() {

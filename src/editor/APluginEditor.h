@@ -8,9 +8,16 @@
 // The window is published through an atomic pointer; close and the
 // destructor unpublish it and wait for updates already inside it before
 // destroying it.
+//
+// Display scale: the host's factor when it sent one (setHostScale), else
+// VANTOREL_SCALE, else what the window system asks for, else 1; clamped
+// to 1..4. A window opens at that scale, and whenever it changes while
+// the window exists the window takes the new size, asks the host for it
+// (audioMasterSizeWindow) and repaints.
 #pragma once
 
 #include <atomic>
+#include <thread>
 
 #include "host/DAudioEffect.h"
 
@@ -35,6 +42,14 @@ class APluginEditor : public AEffEditor {
   void idle() override;
   void update() override;
 
+  // The host's display scale factor: any positive number, clamped to 1..4;
+  // false (and nothing changes) for anything else. It counts from now on,
+  // before any other source. Sent on the thread that opened the window, it
+  // applies at once; from another thread, at the next idle.
+  bool setHostScale(float factor);
+  // The scale the open window shows at (1 without a window).
+  double scale() const;
+
   // The open window, or null. UI thread only.
   TPluginEditorWindow* window() const { return editorWindow.load(std::memory_order_relaxed); }
   VstInt32 getOpenCount() const { return openCount; }
@@ -52,9 +67,20 @@ class APluginEditor : public AEffEditor {
 
  private:
   void destroyWindow();
+  // The scale the window should have now (UI thread, with a window).
+  double wantedScale(const TPluginEditorWindow& window) const;
+  // Brings the window to wantedScale(): resized, the host asked for the
+  // new size, repainted. False when memory ran out (nothing changed).
+  bool rescale();
   // Copies the instrument's parameter values into the window's store.
   void copyParameters(TPluginEditorWindow& window) const;
 
   // Updates currently reading editorWindow.
   std::atomic<int> updatesInFlight{0};
+
+  // The host's factor, 0 until it sends one; VANTOREL_SCALE as read at the
+  // latest open (0: unset); the thread of the latest open.
+  std::atomic<float> hostScale{0.0f};
+  double userScale = 0.0;
+  std::atomic<std::thread::id> uiThread{};
 };

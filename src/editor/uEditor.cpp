@@ -30,7 +30,7 @@ constexpr int kFaderTop = 77;
 
 }  // namespace
 
-TPluginEditorWindow::TPluginEditorWindow() : Form(kClientWidth, kClientHeight) {
+TPluginEditorWindow::TPluginEditorWindow(double scale) : Form(kClientWidth, kClientHeight) {
   for (auto& v : paramValues) v.store(0.0f, std::memory_order_relaxed);
   setColor(toolkit::Rgb{0, 0, 0});
   setCaption(kCaption);
@@ -41,20 +41,46 @@ TPluginEditorWindow::TPluginEditorWindow() : Form(kClientWidth, kClientHeight) {
   insertControl(AboutButton);
 
   bg.setBounds(0, 0, kClientWidth, kClientHeight);
-  bg.setPicture(jpeg(editor_pictures::kBackgroundJpeg, editor_pictures::kBackgroundJpegSize));
-
   setupFader(par01, 4, &TPluginEditorWindow::par01PosChange);
   setupFader(par02, 209, &TPluginEditorWindow::par02PosChange);
-
   About.setBounds(kAboutHiddenLeft, 0, 400, 250);
-  About.setPicture(jpeg(editor_pictures::kAboutJpeg, editor_pictures::kAboutJpegSize));
-
   AboutButton.setBounds(224, 6, 22, 22);
   AboutButton.setCursor(toolkit::Cursor::Hand);
-  AboutButton.setPicture(jpeg(editor_pictures::kAboutButtonJpeg, editor_pictures::kAboutButtonJpegSize));
   AboutButton.setOnClick([this](toolkit::PictureControl* sender) { AboutButtonClick(sender); });
 
+  // Only the pictures the scale needs: the window opens sooner.
+  if (scale > 0.0) useScale(scale);
   FormCreate(this);
+}
+
+void TPluginEditorWindow::useScale(double scale) {
+  using namespace editor_pictures;
+  if (scale == 1.0 && !layoutPicturesLoaded_) {
+    bg.setPicture(jpeg(kBackgroundJpeg, kBackgroundJpegSize));
+    par01.setPicture(bmp(kKnobBmp, kKnobBmpSize));
+    par02.setPicture(bmp(kKnobBmp, kKnobBmpSize));
+    About.setPicture(jpeg(kAboutJpeg, kAboutJpegSize));
+    AboutButton.setPicture(jpeg(kAboutButtonJpeg, kAboutButtonJpegSize));
+    layoutPicturesLoaded_ = true;
+  }
+  if (scale != 1.0 && !highResLoaded_) {
+    bg.setHighResPicture(jpeg(kBackground2xJpeg, kBackground2xJpegSize));
+    toolkit::Picture knob = bmp(kKnob2xBmp, kKnob2xBmpSize);
+    par01.setHighResPicture(knob);
+    par02.setHighResPicture(std::move(knob));
+    AboutButton.setHighResPicture(jpeg(kAboutButton2xJpeg, kAboutButton2xJpegSize));
+    highResLoaded_ = true;
+  }
+  // A window made at this scale decodes About's large picture when About
+  // first shows; one that has About's picture at the layout's size (or
+  // shows it) gets it now rather than a scaled copy of that.
+  if (scale != 1.0 && (layoutPicturesLoaded_ || About.Left() < kAboutHiddenLeft)) loadAboutHighRes();
+  setScale(scale);
+}
+
+void TPluginEditorWindow::loadAboutHighRes() {
+  if (About.highResPicture().empty())
+    About.setHighResPicture(jpeg(editor_pictures::kAbout2xJpeg, editor_pictures::kAbout2xJpegSize));
 }
 
 TPluginEditorWindow::~TPluginEditorWindow() {
@@ -66,7 +92,6 @@ void TPluginEditorWindow::setupFader(TVelFader& fader, int left,
                                      void (TPluginEditorWindow::*handler)(toolkit::PictureControl*)) {
   fader.setBounds(left, kFaderTop, 32, 24);
   fader.setCursor(toolkit::Cursor::Hand);
-  fader.setPicture(bmp(editor_pictures::kKnobBmp, editor_pictures::kKnobBmpSize));
   fader.setTransparent(true);
   // This order leaves the knob at Top 77, position 0, with nothing announced:
   // the listener comes last.
@@ -92,6 +117,16 @@ void TPluginEditorWindow::par02PosChange(toolkit::PictureControl*) {
 void TPluginEditorWindow::FormCreate(toolkit::Form*) {}
 
 void TPluginEditorWindow::AboutButtonClick(toolkit::PictureControl*) {
-  if (About.Left() >= kAboutHiddenLeft) About.setLeft(0);
-  else About.setLeft(kAboutHiddenLeft);
+  if (About.Left() >= kAboutHiddenLeft) {
+    if (scale() != 1.0) {
+      try {
+        loadAboutHighRes();
+      } catch (...) {
+        // Out of memory: About shows without its picture.
+      }
+    }
+    About.setLeft(0);
+  } else {
+    About.setLeft(kAboutHiddenLeft);
+  }
 }

@@ -216,9 +216,17 @@ bool APlugin::getProductString(char* text) {
 
 VstInt32 APlugin::getVendorVersion() { return 1; }
 
+VstIntPtr APlugin::vendorSpecific(VstInt32 index, VstIntPtr value, void* ptr, float opt) {
+  if (index == kScaleFactorIndex && value == kScaleFactorValue && editor)
+    return static_cast<APluginEditor*>(editor)->setHostScale(opt) ? 1 : 0;
+  return AudioEffectX::vendorSpecific(index, value, ptr, opt);
+}
+
 VstInt32 APlugin::canDo(char* text) {
   if (!text) return -1;
   if (std::strcmp(text, "receiveVstEvents") == 0 || std::strcmp(text, "receiveVstMidiEvent") == 0) return 1;
+  // Hosts that scale editors send the factor (vendorSpecific) to those that say so.
+  if (std::strcmp(text, "supportsViewDpiScaling") == 0) return 1;
   return -1;
 }
 

@@ -63,7 +63,13 @@ class APlugin : public AudioEffectX {
   bool getVendorString(char* text) override;
   bool getProductString(char* text) override;
   VstInt32 getVendorVersion() override;
+  // Takes the host's display scale for the editor: index 'PreS', value
+  // 'AeCs', the factor in opt; 1 when taken. Everything else: 0.
+  VstIntPtr vendorSpecific(VstInt32 index, VstIntPtr value, void* ptr, float opt) override;
   VstInt32 canDo(char* text) override;
+
+  static constexpr VstInt32 kScaleFactorIndex = fourCharCode('P', 'r', 'e', 'S');
+  static constexpr VstInt32 kScaleFactorValue = fourCharCode('A', 'e', 'C', 's');
 
  protected:
   friend class APluginEditor;

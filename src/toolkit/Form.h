@@ -7,6 +7,12 @@
 // until a release; a primary press and a primary release over the same
 // control make a click. The form knows no window system; a NativeWindow
 // (NativeWindow.h) puts it on a screen. UI thread only.
+//
+// The form is laid out in layout pixels; at a display scale (Scale.h) its
+// window and frame have the scaled size, and the controls are drawn at
+// their scaled places from their scaled pictures. The frame, the invalid
+// area and pointer input are in window pixels; controls hear the pointer
+// in layout pixels. At scale 1 the two are the same.
 #pragma once
 
 #include <memory>
@@ -27,9 +33,20 @@ class Form {
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;
 
+  // The client area in layout pixels.
   int Width() const { return width_; }
   int Height() const { return height_; }
   void setClientSize(int width, int height);
+
+  double scale() const { return scale_; }
+  // Shows the form at a display scale (clamped to kMinScale..kMaxScale; no
+  // factor at all is ignored): new pictures for every control, a new frame,
+  // the native window resized, everything to be repainted. When memory runs
+  // out it throws and leaves the form and its window as they were.
+  void setScale(double value);
+  // The window's size: the layout's, scaled.
+  int pixelWidth() const { return frame_.width(); }
+  int pixelHeight() const { return frame_.height(); }
 
   Rgb Color() const { return color_; }
   void setColor(Rgb value);
@@ -43,20 +60,22 @@ class Form {
   void insertControl(PictureControl& control);
   const std::vector<PictureControl*>& controls() const { return controls_; }
 
-  // Marks area (clipped to the client area) for repainting.
+  // Marks area, in layout pixels (clipped to the client area), for repainting.
   void invalidate(const Rect& area);
   void invalidateAll() { invalidate(Rect::ofSize(0, 0, width_, height_)); }
-  // What the next paint() will render; empty when the frame is current.
+  // What the next paint() will render, in window pixels; empty when the
+  // frame is current.
   Rect invalidRect() const { return invalid_; }
   // Renders the invalid area into the frame and returns it.
   Rect paint();
   const Picture& frame() const { return frame_; }
 
-  // The topmost visible control containing the point, or null.
+  // The topmost visible control containing the layout point, or null.
   PictureControl* controlAt(int x, int y) const;
+  // The cursor for a window pixel.
   Cursor cursorAt(int x, int y) const;
 
-  // Pointer input in client pixels.
+  // Pointer input in window pixels.
   void pointerPress(PointerButton button, int x, int y);
   void pointerMove(int x, int y);
   void pointerRelease(PointerButton button, int x, int y);
@@ -71,9 +90,13 @@ class Form {
 
  private:
   void drawControl(const PictureControl& control, const Rect& area);
+  // The layout point under a window pixel; a pixel of the window stays
+  // inside the layout.
+  void toLayout(int& x, int& y) const;
 
   int width_;
   int height_;
+  double scale_ = 1.0;
   Rgb color_{};
   std::string caption_;
   std::vector<PictureControl*> controls_;

@@ -5,14 +5,18 @@
 //   - shows the Form's frame: when told an area is invalid it arranges a
 //     repaint, and to repaint it calls Form::paint() and copies
 //     Form::frame() to the screen;
-//   - feeds pointer input to Form::pointerPress/Move/Release in client
+//   - feeds pointer input to Form::pointerPress/Move/Release in window
 //     pixels, keeping the pointer captured while Form::captured() is set,
 //     and calls Form::cancelPointer() when the system takes the capture away;
-//   - shows the cursor that Form::cursorAt() names.
+//   - shows the cursor that Form::cursorAt() names;
+//   - has the Form's window-pixel size (Form::pixelWidth/Height) from
+//     creation on, and takes a new one through resize();
+//   - tells what display scale the window system asks for.
 // Everything runs on the thread that created the window.
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "toolkit/Geometry.h"
 
@@ -35,6 +39,13 @@ class NativeWindow {
   // The Form calls this when an area (already clipped to the client area)
   // needs painting.
   virtual void invalidated(const Rect& area) = 0;
+  // The Form is about to show at this many pixels (a new display scale):
+  // resize the window, keeping its place. When memory runs out it throws
+  // and leaves the window as it was.
+  virtual void resize(int width, int height) = 0;
+  // The display scale the window system asks of this window, unclamped;
+  // 0 when it has no opinion.
+  virtual double systemScale() const { return 0.0; }
   // Handle the window system's pending events and paint what is invalid,
   // for platforms where the host does not run our event loop (X11: the
   // editor's idle calls this). Elsewhere nothing to do.
@@ -56,6 +67,12 @@ void setNativeWindowFactory(NativeWindowFactory factory);
 
 // What each backend file supplies: the platform's own window, or null.
 std::unique_ptr<NativeWindow> createPlatformWindow(Form& form, void* parent);
+
+// The process's environment variable name, empty when unset. On Windows
+// the process's own environment block, which the host may have changed
+// after our C runtime copied it (Win32Window.cpp); elsewhere the C
+// library's (Scale.cpp).
+std::string environmentVariable(const char* name);
 
 // A window that exists only in memory, on every platform: for tests and
 // screenshots. The Form's frame is its picture.

@@ -21,6 +21,7 @@ class OffscreenWindow final : public NativeWindow {
   void repaintNow() override { form_.paint(); }
   // The Form keeps the invalid area until someone paints it.
   void invalidated(const Rect&) override {}
+  void resize(int, int) override {}
 
  private:
   Form& form_;

@@ -42,8 +42,10 @@ Picture::Picture(int width, int height, Rgb fill) {
   width_ = width;
   height_ = height;
   pixels_.resize(static_cast<size_t>(width) * height * 3);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) setPixel(x, y, fill);
+  // One row, then copies of it.
+  for (int x = 0; x < width; ++x) setPixel(x, 0, fill);
+  const size_t rowBytes = static_cast<size_t>(width) * 3;
+  for (int y = 1; y < height; ++y) std::memcpy(&pixels_[rowBytes * y], &pixels_[0], rowBytes);
 }
 
 void Picture::clear() {

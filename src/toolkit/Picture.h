@@ -45,6 +45,7 @@ class Picture {
     p[2] = c.b;
   }
   const uint8_t* row(int y) const { return &pixels_[static_cast<size_t>(y) * width_ * 3]; }
+  uint8_t* row(int y) { return &pixels_[static_cast<size_t>(y) * width_ * 3]; }
 
   // The colour that a transparent control leaves undrawn: the bottom-left pixel.
   Rgb keyColour() const { return empty() ? Rgb{} : pixel(0, height_ - 1); }
@@ -56,6 +57,16 @@ class Picture {
   int height_ = 0;
   std::vector<uint8_t> pixels_;
 };
+
+// The picture at width x height pixels. Where it shrinks, each new pixel
+// averages the pixels it covers, weighted by how much of each it covers (an
+// area filter); where it grows, it mixes the two nearest pixels of each
+// axis by distance. Whole-number arithmetic: every platform gets the same
+// pixels. With a key colour, key pixels are holes: a new pixel is the key
+// where less than half of what it covers is picture, else the average of
+// the picture alone, never the key; so no key colour bleeds into an edge.
+// Empty when a size is not positive.
+Picture resampled(const Picture& picture, int width, int height, const Rgb* key = nullptr);
 
 // Copies the area of picture into dst, which holds width() x height() pixels
 // of 32 bits, 0x00RRGGBB: the form in which window systems take pixels.

@@ -5,6 +5,11 @@
 // colour are not drawn. Moving or resizing the control invalidates the area
 // it leaves and the area it enters; a change to the same bounds invalidates
 // nothing. UI thread only.
+//
+// Bounds and picture sizes are in layout pixels. When the form shows at a
+// display scale other than 1 (Scale.h), the control draws a picture of its
+// picture's scaled size, made from the high-resolution picture (the same
+// picture drawn at twice the size) when it has one, else from the picture.
 #pragma once
 
 #include <functional>
@@ -42,6 +47,12 @@ class PictureControl {
 
   const Picture& picture() const { return picture_; }
   void setPicture(Picture picture);
+  const Picture& highResPicture() const { return highRes_; }
+  void setHighResPicture(Picture picture);
+  // What the control draws at its form's scale, in window pixels.
+  const Picture& scaledPicture() const;
+  // The colour that Transparent leaves undrawn at every scale.
+  Rgb keyColour() const { return picture_.empty() ? highRes_.keyColour() : picture_.keyColour(); }
 
   bool Transparent() const { return transparent_; }
   void setTransparent(bool value);
@@ -68,9 +79,18 @@ class PictureControl {
   friend class Form;
   void invalidate(const Rect& area);
 
+  // The picture to draw at scale (strong guarantee when memory runs out).
+  Picture makeScaled(double scale) const;
+  // After a change of picture or transparency: the scaled picture again.
+  void rescale();
+
   Form* parent_ = nullptr;
   Rect bounds_{};
   Picture picture_;
+  Picture highRes_;
+  // At scales other than 1: the picture drawn there, unless highRes_ has
+  // exactly its size (scale 2), which is then drawn as it is.
+  Picture scaled_;
   bool transparent_ = false;
   bool visible_ = true;
   Cursor cursor_ = Cursor::Arrow;

@@ -1,7 +1,9 @@
 // The Win32 backend: a borderless WS_CHILD window inside the host's window.
 // WM_PAINT copies the Form's frame to the screen, mouse messages (with
 // SetCapture while a button is down) feed the Form, WM_SETCURSOR asks it for
-// the cursor.
+// the cursor. The display scale the system asks for is the DPI of the
+// host's window over 96: a host that is not DPI-aware gets 96 there, and
+// Windows stretches its windows, ours with them, as before.
 //
 // The window class is registered under this module's own instance handle,
 // with a name that includes the module's address, so that several modules
@@ -21,6 +23,7 @@
 #include <cwchar>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "toolkit/Form.h"
@@ -88,11 +91,12 @@ class Win32Window final : public NativeWindow {
     if (!className_) return false;
     // Room for the blit now, where running out of memory still fails the
     // open, rather than inside a paint message.
-    pixels_.resize(static_cast<size_t>(form_.Width()) * form_.Height());
+    pixels_.resize(static_cast<size_t>(form_.pixelWidth()) * form_.pixelHeight());
     std::vector<wchar_t> title(form_.Caption().size() + 1, L'\0');
     MultiByteToWideChar(CP_UTF8, 0, form_.Caption().c_str(), -1, title.data(), static_cast<int>(title.size()));
     hwnd_ = CreateWindowExW(0, className_, title.data(), WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0,
-                            form_.Width(), form_.Height(), parent, nullptr, windowClass().instance(), this);
+                            form_.pixelWidth(), form_.pixelHeight(), parent, nullptr, windowClass().instance(), this);
+    parent_ = parent;
     return hwnd_ != nullptr;
   }
 
@@ -123,6 +127,25 @@ class Win32Window final : public NativeWindow {
     RECT r{area.left, area.top, area.right, area.bottom};
     InvalidateRect(hwnd_, &r, FALSE);
   }
+  void resize(int width, int height) override {
+    pixels_.resize(static_cast<size_t>(width) * height);
+    if (hwnd_) SetWindowPos(hwnd_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  double systemScale() const override {
+    // GetDpiForWindow exists from Windows 10 (1607) on; before it the
+    // system's DPI, which Windows reports as 96 to hosts that are not aware.
+    using DpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto dpiForWindow = reinterpret_cast<DpiForWindow>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    UINT dpi = dpiForWindow && parent_ ? dpiForWindow(parent_) : 0;
+    if (dpi == 0) {
+      if (HDC screen = GetDC(nullptr)) {
+        dpi = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSY));
+        ReleaseDC(nullptr, screen);
+      }
+    }
+    return dpi > 0 ? dpi / 96.0 : 0.0;
+  }
 
   LRESULT handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   void attach(HWND hwnd) { hwnd_ = hwnd; }
@@ -135,6 +158,7 @@ class Win32Window final : public NativeWindow {
 
   Form& form_;
   HWND hwnd_ = nullptr;
+  HWND parent_ = nullptr;
   const wchar_t* className_ = nullptr;
   bool closing_ = false;
   std::vector<uint32_t> pixels_;  // the frame as 32-bit BGRX, for the blit
@@ -232,6 +256,17 @@ LRESULT CALLBACK formWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
 }
 
 }  // namespace
+
+std::string environmentVariable(const char* name) {
+  char small[64];
+  DWORD n = GetEnvironmentVariableA(name, small, sizeof small);
+  if (n == 0) return std::string();
+  if (n < sizeof small) return std::string(small, n);
+  std::string value(n, '\0');
+  n = GetEnvironmentVariableA(name, &value[0], static_cast<DWORD>(value.size()));
+  value.resize(n < value.size() ? n : 0);
+  return value;
+}
 
 std::unique_ptr<NativeWindow> createPlatformWindow(Form& form, void* parent) {
   HWND parentHwnd = static_cast<HWND>(parent);

@@ -2,7 +2,8 @@
 // does not run our event loop, so pumpEvents() (called from the editor's
 // idle) reads our connection's events: exposure, pointer press, move and
 // release (X grabs the pointer for us while a button is down), and pointer
-// motion for the cursor.
+// motion for the cursor. The display scale the system asks for is the
+// display's Xft.dpi resource over 96, else GDK_SCALE.
 //
 // libX11 is opened at run time, so the module loads on machines without it
 // (a render server); there, and when no display or no valid parent window
@@ -14,16 +15,20 @@
 // a handler of our own and ends with a round trip, so a parent the host has
 // already destroyed costs us the window, never the host's process.
 #include <X11/Xlib.h>
+#include <X11/Xresource.h>
 #include <X11/Xutil.h>
 #include <dlfcn.h>
 
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <string>
 #include <vector>
 
 #include "toolkit/Form.h"
 #include "toolkit/NativeWindow.h"
+#include "toolkit/Scale.h"
 
 namespace toolkit {
 
@@ -43,6 +48,12 @@ struct Xlib {
   X(XMapRaised)                      \
   X(XUnmapWindow)                    \
   X(XMoveWindow)                     \
+  X(XResizeWindow)                   \
+  X(XResourceManagerString)          \
+  X(XrmInitialize)                   \
+  X(XrmGetStringDatabase)            \
+  X(XrmGetResource)                  \
+  X(XrmDestroyDatabase)              \
   X(XPending)                        \
   X(XNextEvent)                      \
   X(XCreateImage)                    \
@@ -140,7 +151,10 @@ class X11Window final : public NativeWindow {
     if (!visual || (parentAttributes.depth != 24 && parentAttributes.depth != 32) || visual->red_mask != 0xFF0000 ||
         visual->green_mask != 0x00FF00 || visual->blue_mask != 0x0000FF)
       return false;
-    const int w = form_.Width(), h = form_.Height();
+    visual_ = visual;
+    depth_ = static_cast<unsigned>(parentAttributes.depth);
+    systemScale_ = displayScale();
+    const int w = form_.pixelWidth(), h = form_.pixelHeight();
     window_ = x.XCreateSimpleWindow(display_, parent, 0, 0, static_cast<unsigned>(w), static_cast<unsigned>(h), 0,
                                     0, 0);
     if (!window_ || trap.failed()) return false;
@@ -182,6 +196,25 @@ class X11Window final : public NativeWindow {
     flushPaint();
   }
   void invalidated(const Rect& area) override { dirty_ = dirty_.united(area); }
+  void resize(int width, int height) override {
+    if (!display_) return;
+    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height, 0);
+    XImage* image = xlib().XCreateImage(display_, visual_, depth_, ZPixmap, 0, reinterpret_cast<char*>(pixels.data()),
+                                        static_cast<unsigned>(width), static_cast<unsigned>(height), 32, width * 4);
+    if (!image) throw std::bad_alloc();
+    if (image_) {
+      image_->data = nullptr;
+      XDestroyImage(image_);
+    }
+    image_ = image;
+    pixels_.swap(pixels);
+    dirty_ = Rect::ofSize(0, 0, width, height);
+    if (!usable()) return;
+    ErrorTrap trap(display_);
+    xlib().XResizeWindow(display_, window_, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    noteFailure(trap);
+  }
+  double systemScale() const override { return systemScale_; }
 
   void pumpEvents() override {
     if (!usable()) return;
@@ -197,6 +230,25 @@ class X11Window final : public NativeWindow {
 
  private:
   bool usable() const { return display_ && window_ && !gone_; }
+
+  // Xft.dpi as the display's resource database has it (read when we
+  // connected), over 96; else GDK_SCALE; else no opinion.
+  double displayScale() {
+    const Xlib& x = xlib();
+    double dpi = 0.0;
+    if (const char* resources = x.XResourceManagerString(display_)) {
+      x.XrmInitialize();
+      if (XrmDatabase db = x.XrmGetStringDatabase(resources)) {
+        char* type = nullptr;
+        XrmValue value{};
+        if (x.XrmGetResource(db, "Xft.dpi", "Xft.Dpi", &type, &value) && value.addr)
+          dpi = parseDecimal(std::string(value.addr, strnlen(value.addr, value.size)).c_str());
+        x.XrmDestroyDatabase(db);
+      }
+    }
+    if (dpi > 0.0) return dpi / 96.0;
+    return parseDecimal(environmentVariable("GDK_SCALE").c_str());
+  }
 
   // A failed request means the window (or its parent) went away.
   bool noteFailure(ErrorTrap& trap) {
@@ -260,6 +312,9 @@ class X11Window final : public NativeWindow {
   GC gc_ = nullptr;
   ::Cursor hand_ = 0;
   XImage* image_ = nullptr;
+  Visual* visual_ = nullptr;
+  unsigned depth_ = 0;
+  double systemScale_ = 0.0;
   std::vector<uint32_t> pixels_;
   Rect dirty_{};
   bool visible_ = false;

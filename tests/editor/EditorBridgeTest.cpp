@@ -3,6 +3,10 @@
 // The windows are offscreen ones; the X11 and Win32 tests open real ones.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <thread>
+#include <utility>
+
 #include "editor/EditorTestSupport.h"
 
 namespace {
@@ -155,6 +159,70 @@ TEST_F(Bridge, IdleReportsBothFaderValuesOnlyWhileTheEditorIsOpen) {
   host.clear();
   in.dispatch(effEditIdle);
   EXPECT_EQ(host.count(audioMasterAutomate), 0u);
+}
+
+// The host's display scale: answered 1 when taken; the rectangle before an
+// open keeps its old size; back at 1 the window is the one of old, pixel
+// for pixel; what is no factor is refused, the rest clamped to 1..4.
+TEST_F(Bridge, HostScaleFactorIsTakenClampedAndAt1ChangesNothing) {
+  auto send = [this](float factor, VstIntPtr value = etest::kScaleValue) {
+    return in.effect()->dispatcher(in.effect(), effVendorSpecific, etest::kScaleIndex, value, nullptr, factor);
+  };
+  using Size = std::pair<int, int>;
+  auto rect = [this] { return Size{rectOf(in)->right, rectOf(in)->bottom}; };
+  EXPECT_EQ(send(3.0f), 1);
+  EXPECT_EQ(rect(), (Size{399, 249})) << "before an open the rectangle keeps its old size";
+  open();
+  EXPECT_EQ(rect(), (Size{750, 597}));
+  in.setParameter(0, 0.5f);
+  in.setParameter(1, 1.0f);
+  in.dispatch(effEditIdle);
+  host.clear();
+  EXPECT_EQ(send(1.0f), 1);
+  EXPECT_EQ(rect(), (Size{250, 199}));
+  EXPECT_EQ(host.count(audioMasterSizeWindow), 1u);
+  EXPECT_EQ(etest::differences(in.bridge()->window()->frame(), etest::offscreenEditor(33, 66, false)), 0);
+  for (float bad : {0.0f, -2.0f, std::nanf(""), INFINITY}) EXPECT_EQ(send(bad), 0) << bad;
+  EXPECT_EQ(send(2.0f, 0x41654374), 0) << "another vendor's call";
+  EXPECT_EQ(send(0.5f), 1);
+  EXPECT_EQ(rect(), (Size{250, 199}));
+  EXPECT_EQ(host.count(audioMasterSizeWindow), 1u) << "no change, no request";
+  EXPECT_EQ(send(9.0f), 1);
+  EXPECT_EQ(rect(), (Size{1000, 796}));
+  in.dispatch(effEditClose);
+  EXPECT_EQ(rect(), (Size{399, 249})) << "after the last close the old size again";
+}
+
+// Without a factor from the host, VANTOREL_SCALE sets the scale; the host's
+// factor beats it. A factor sent from a thread other than the window's
+// waits for the next idle.
+TEST_F(Bridge, VantorelScaleUnlessTheHostSentAFactorAndOtherThreadsWaitForIdle) {
+  etest::setEnvironment("VANTOREL_SCALE", "2");
+  open();
+  EXPECT_EQ(in.bridge()->scale(), 2.0);
+  in.dispatch(effEditClose);
+  etest::setEnvironment("VANTOREL_SCALE", "1,5");  // not a number: ignored
+  open();
+  EXPECT_EQ(in.bridge()->scale(), 1.0);
+  in.dispatch(effEditClose);
+  etest::setEnvironment("VANTOREL_SCALE", "2.5");
+  std::thread([this] {
+    EXPECT_EQ(in.effect()->dispatcher(in.effect(), effVendorSpecific, etest::kScaleIndex, etest::kScaleValue, nullptr,
+                                      1.5f),
+              1);
+  }).join();
+  open();
+  etest::setEnvironment("VANTOREL_SCALE", nullptr);
+  EXPECT_EQ(in.bridge()->scale(), 1.5);
+  host.clear();
+  std::thread([this] {
+    in.effect()->dispatcher(in.effect(), effVendorSpecific, etest::kScaleIndex, etest::kScaleValue, nullptr, 3.0f);
+  }).join();
+  EXPECT_EQ(in.bridge()->scale(), 1.5) << "not from another thread";
+  EXPECT_EQ(host.count(audioMasterSizeWindow), 0u);
+  in.dispatch(effEditIdle);
+  EXPECT_EQ(in.bridge()->scale(), 3.0);
+  EXPECT_EQ(host.count(audioMasterSizeWindow), 1u);
 }
 
 // A host that hands no real window (none, or an id that names nothing) is

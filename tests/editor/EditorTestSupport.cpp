@@ -11,7 +11,16 @@
 #pragma GCC diagnostic pop
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 
 namespace etest {
 
@@ -29,6 +38,7 @@ class CountedWindow final : public toolkit::NativeWindow {
   bool visible() const override { return inner_->visible(); }
   void repaintNow() override { inner_->repaintNow(); }
   void invalidated(const toolkit::Rect& area) override { inner_->invalidated(area); }
+  void resize(int width, int height) override { inner_->resize(width, height); }
 
  private:
   std::unique_ptr<toolkit::NativeWindow> inner_;
@@ -70,6 +80,22 @@ toolkit::Picture offscreenEditor(int position1, int position2, bool about) {
   if (about) w.AboutButtonClick(nullptr);
   w.paint();
   return w.frame();
+}
+
+toolkit::Picture referenceEditor(double scale, int position1, int position2, bool about) {
+  char name[96];
+  std::snprintf(name, sizeof name, "/editor-references/editor-%g-%d-%d%s.png", scale, position1, position2,
+                about ? "-about" : "");
+  return readPng(vtest::buildDir() + std::string(name));
+}
+
+void setEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+  SetEnvironmentVariableA(name, value);
+#else
+  if (value) setenv(name, value, 1);
+  else unsetenv(name);
+#endif
 }
 
 int differences(const toolkit::Picture& a, const toolkit::Picture& b, std::string* first) {

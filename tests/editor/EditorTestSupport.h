@@ -77,6 +77,35 @@ toolkit::Picture readPng(const std::string& path);
 // must show in the same state.
 toolkit::Picture offscreenEditor(int position1, int position2, bool about);
 
+// What the editor must show at a display scale, with the faders at these
+// positions, as the picture script composed it (only the states its
+// REFERENCES list); empty when there is no such file.
+toolkit::Picture referenceEditor(double scale, int position1, int position2, bool about);
+
+// The display scale factor as a host sends it (effVendorSpecific).
+constexpr VstInt32 kScaleIndex = 0x50726553;  // 'PreS'
+constexpr VstIntPtr kScaleValue = 0x41654373;  // 'AeCs'
+
+// The states the picture script composes (its REFERENCES).
+struct ReferenceState {
+  double scale;
+  int position1, position2;
+  bool about;
+};
+constexpr ReferenceState kReferences[] = {
+    {1.5, 33, 66, false}, {2.0, 33, 66, false}, {3.0, 33, 66, false}, {1.5, 30, 0, true}, {3.0, 30, 0, true}};
+
+// Sizes the window and getRect must have at each scale of the references.
+struct ScaledSize {
+  double scale;
+  int width, height;
+};
+constexpr ScaledSize kScaledSizes[] = {{1.5, 375, 299}, {2.0, 500, 398}, {3.0, 750, 597}};
+
+// Sets (or, with null, removes) an environment variable where the plug-in
+// reads it.
+void setEnvironment(const char* name, const char* value);
+
 // How many pixels differ (-1 when the sizes do); first, if given, gets the
 // first differing pixel as "x,y".
 int differences(const toolkit::Picture& a, const toolkit::Picture& b, std::string* first = nullptr);

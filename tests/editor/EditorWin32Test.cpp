@@ -22,7 +22,7 @@ LRESULT CALLBACK hostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 // A top-level window of the test host, as a DAW would give the editor.
-HWND makeHostWindow(int x = 40, int y = 40) {
+HWND makeHostWindow(int x = 40, int y = 40, int width = 300, int height = 250) {
   static bool registered = false;
   if (!registered) {
     WNDCLASSW wc{};
@@ -33,8 +33,8 @@ HWND makeHostWindow(int x = 40, int y = 40) {
     RegisterClassW(&wc);
     registered = true;
   }
-  HWND h = CreateWindowExW(0, L"EditorTestHost", L"host", WS_POPUP | WS_VISIBLE, x, y, 300, 250, nullptr, nullptr,
-                           GetModuleHandleW(nullptr), nullptr);
+  HWND h = CreateWindowExW(0, L"EditorTestHost", L"host", WS_POPUP | WS_VISIBLE, x, y, width, height, nullptr,
+                           nullptr, GetModuleHandleW(nullptr), nullptr);
   return h;
 }
 
@@ -288,6 +288,130 @@ TEST(Win32EditorModule, SeveralInstancesShowEditorsAtOnceAndTheModuleReloadsClea
   }
   DestroyWindow(hostA);
   DestroyWindow(hostB);
+}
+
+}  // namespace
+
+namespace {
+
+VstIntPtr sendScale(vtest::PluginInstance& plugin, double factor) {
+  return plugin.dispatch(effVendorSpecific, etest::kScaleIndex, etest::kScaleValue, nullptr, static_cast<float>(factor));
+}
+
+// At each of the host's scales, the first sent before the open and the
+// others while it is open: the scaled size, asked of the host once, and
+// exactly the picture script's pixels. A drag at 2 gives the value of the
+// same drag at 1.
+TEST_F(Win32Editor, AtTheHostsScalesTheWindowIsScaledSharpAndDraggable) {
+  SetWindowPos(host, nullptr, 0, 0, 800, 640, SWP_NOMOVE | SWP_NOZORDER);  // room at every scale, as a host gives
+  etest::setEnvironment("VANTOREL_SCALE", nullptr);
+  plugin->setParameter(0, 0.5f);
+  plugin->setParameter(1, 1.0f);
+  HWND child = nullptr;
+  for (const etest::ScaledSize& size : etest::kScaledSizes) {
+    recorder.clear();
+    ASSERT_EQ(sendScale(*plugin, size.scale), 1);
+    if (!child) child = openEditor();
+    ASSERT_NE(child, nullptr);
+    plugin->dispatch(effEditIdle);
+    pump();
+    RECT rc;
+    GetClientRect(child, &rc);
+    ERect* r = nullptr;
+    ASSERT_EQ(plugin->dispatch(effEditGetRect, 0, 0, &r), 1);
+    const auto sized = recorder.callsOf(audioMasterSizeWindow);
+    ASSERT_EQ(sized.size(), 1u) << size.scale;
+    EXPECT_EQ(std::vector<int>({int(rc.right), int(rc.bottom), r->right, r->bottom, sized[0].index, int(sized[0].value)}),
+              std::vector<int>({size.width, size.height, size.width, size.height, size.width, size.height}));
+    EXPECT_EQ(etest::differences(grab(child), etest::referenceEditor(size.scale, 33, 66, false)), 0) << size.scale;
+  }
+  ASSERT_EQ(sendScale(*plugin, 2.0), 1);
+  plugin->setParameter(0, 0.0f);
+  plugin->dispatch(effEditIdle);
+  // Press 12 pixels into the knob, drag 30 down: at 1 (20, 89) to (20, 119).
+  PostMessageW(child, WM_LBUTTONDOWN, MK_LBUTTON, at(40, 178));
+  PostMessageW(child, WM_MOUSEMOVE, MK_LBUTTON, at(40, 238));
+  PostMessageW(child, WM_LBUTTONUP, 0, at(40, 238));
+  pump();
+  EXPECT_EQ(plugin->getParameter(0), static_cast<float>(30.0L / 66.0L));
+}
+
+// The screen at 192 DPI. Wine reads the DPI as a process starts, so each
+// host is a process of its own: this program again, which, finding
+// VANTOREL_DPI_PROBE set, opens the editor as that kind of host and ends,
+// before any test runs, with the editor's width * 1000 + height as its
+// exit status (1 when the rectangle disagrees, 2 when nothing opened).
+//   aware:   the process declares itself DPI-aware (the newest call the
+//            system has, looked up at run time), as hosts that scale do;
+//   unaware: its windows belong to a thread that is not DPI-aware, as in
+//            any host that never declares itself.
+int dpiProbe() {
+  wchar_t mode[16] = {};
+  if (!GetEnvironmentVariableW(L"VANTOREL_DPI_PROBE", mode, 16)) return 0;
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  auto lookUp = [user32](const char* name) { return reinterpret_cast<void*>(GetProcAddress(user32, name)); };
+  const HANDLE perMonitorV2 = reinterpret_cast<HANDLE>(intptr_t{-4}), unaware = reinterpret_cast<HANDLE>(intptr_t{-1});
+  if (std::wstring(mode) == L"aware") {
+    auto setContext = reinterpret_cast<BOOL(WINAPI*)(HANDLE)>(lookUp("SetProcessDpiAwarenessContext"));
+    auto setAware = reinterpret_cast<BOOL(WINAPI*)()>(lookUp("SetProcessDPIAware"));
+    if (!(setContext && setContext(perMonitorV2)) && setAware) setAware();
+  } else if (auto setThread = reinterpret_cast<HANDLE(WINAPI*)(HANDLE)>(lookUp("SetThreadDpiAwarenessContext"))) {
+    setThread(unaware);
+  }
+  UINT status = 2;
+  {
+    vtest::RecordingHost recorder;
+    vtest::PluginInstance plugin(recorder);
+    HWND host = makeHostWindow(40, 40, 800, 640);
+    if (plugin.ok() && host && plugin.dispatch(effEditOpen, 0, 0, host) == 1) {
+      pump();
+      RECT rc{};
+      GetClientRect(editorChild(host), &rc);
+      ERect* r = nullptr;
+      plugin.dispatch(effEditGetRect, 0, 0, &r);
+      status = r && r->right == rc.right && r->bottom == rc.bottom ? UINT(rc.right * 1000 + rc.bottom) : 1;
+      plugin.dispatch(effEditClose);
+    }
+    if (host) DestroyWindow(host);
+  }
+  ExitProcess(status);
+}
+const int kDpiProbe = dpiProbe();
+
+// This program as a host of the given kind, on a screen at 192 DPI for
+// its lifetime (HKCU\Control Panel\Desktop\LogPixels, put back after).
+DWORD probeHostAt192Dpi(const wchar_t* mode) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return 0;
+  DWORD old = 0, size = sizeof old, dpi = 192, status = 0;
+  const bool had = RegQueryValueExW(key, L"LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&old), &size) == 0;
+  RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(self) + L"\"";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  SetEnvironmentVariableW(L"VANTOREL_DPI_PROBE", mode);
+  if (CreateProcessW(self, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    if (WaitForSingleObject(pi.hProcess, 120000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 3);
+    GetExitCodeProcess(pi.hProcess, &status);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  SetEnvironmentVariableW(L"VANTOREL_DPI_PROBE", nullptr);
+  if (had) RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old), sizeof old);
+  else RegDeleteValueW(key, L"LogPixels");
+  RegCloseKey(key);
+  return status;
+}
+
+TEST(Win32EditorDpi, At192DpiAnAwareHostGets2AndAnUnawareHost1) {
+  ASSERT_EQ(kDpiProbe, 0);
+  EXPECT_EQ(probeHostAt192Dpi(L"aware"), 500398u) << "width * 1000 + height";
+  EXPECT_EQ(probeHostAt192Dpi(L"unaware"), 250199u) << "width * 1000 + height";
 }
 
 }  // namespace

@@ -6,10 +6,12 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "editor/EditorTestSupport.h"
 
 // Last: Xlib defines macros (None, Status, Bool) that other headers use as names.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -19,6 +21,9 @@ class X11Editor : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display (run under Xvfb)";
+    // A desktop's own scale must not reach the windows these tests expect.
+    etest::setEnvironment("GDK_SCALE", nullptr);
+    etest::setEnvironment("VANTOREL_SCALE", nullptr);
     display = XOpenDisplay(nullptr);
     if (!display) GTEST_SKIP() << "cannot open the display";
     host = XCreateSimpleWindow(display, DefaultRootWindow(display), 20, 20, 400, 300, 0, 0,
@@ -34,6 +39,11 @@ class X11Editor : public ::testing::Test {
       if (host) XDestroyWindow(display, host);
       XCloseDisplay(display);
     }
+  }
+
+  VstIntPtr sendScale(double factor) {
+    return plugin->dispatch(effVendorSpecific, etest::kScaleIndex, etest::kScaleValue, nullptr,
+                            static_cast<float>(factor));
   }
 
   void* parentHandle() const { return reinterpret_cast<void*>(static_cast<uintptr_t>(host)); }
@@ -181,6 +191,84 @@ TEST_F(X11Editor, ABadParentOrAVanishedOneNeverTakesTheHostDown) {
   idle();
   plugin->dispatch(effEditClose);
   EXPECT_EQ(plugin->getParameter(1), 0.5f);
+}
+
+}  // namespace
+
+namespace {
+
+// At each of the host's scales, the first sent before the open and the
+// others while it is open: the scaled size, asked of the host once, and
+// exactly the picture script's pixels. A drag at 2 gives the value of the
+// same drag at 1.
+TEST_F(X11Editor, AtTheHostsScalesTheWindowIsScaledSharpAndDraggable) {
+  XResizeWindow(display, host, 800, 640);  // room at every scale, as a host gives
+  plugin->setParameter(0, 0.5f);
+  plugin->setParameter(1, 1.0f);
+  Window child = 0;
+  for (const etest::ScaledSize& size : etest::kScaledSizes) {
+    recorder.clear();
+    ASSERT_EQ(sendScale(size.scale), 1);
+    if (!child) {
+      ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, parentHandle()), 1);
+      child = editorChild();
+    }
+    ASSERT_NE(child, 0u);
+    idle();
+    XWindowAttributes a;
+    ASSERT_TRUE(XGetWindowAttributes(display, child, &a));
+    ERect* r = nullptr;
+    ASSERT_EQ(plugin->dispatch(effEditGetRect, 0, 0, &r), 1);
+    const auto sized = recorder.callsOf(audioMasterSizeWindow);
+    ASSERT_EQ(sized.size(), 1u) << size.scale;
+    EXPECT_EQ(std::vector<int>({a.width, a.height, r->right, r->bottom, sized[0].index, int(sized[0].value)}),
+              std::vector<int>({size.width, size.height, size.width, size.height, size.width, size.height}));
+    EXPECT_EQ(etest::differences(grab(child), etest::referenceEditor(size.scale, 33, 66, false)), 0) << size.scale;
+  }
+  ASSERT_EQ(sendScale(2.0), 1);
+  plugin->setParameter(0, 0.0f);
+  idle();
+  // Press 12 pixels into the knob, drag 30 down: at 1 (20, 89) to (20, 119).
+  send(child, ButtonPress, 40, 178);
+  send(child, MotionNotify, 40, 238);
+  send(child, ButtonRelease, 40, 238);
+  idle(1);
+  EXPECT_EQ(plugin->getParameter(0), static_cast<float>(30.0L / 66.0L));
+}
+
+// Without a factor from the host: Xft.dpi in the display's resources over
+// 96, else GDK_SCALE; the host's factor beats both.
+TEST_F(X11Editor, XftDpiOrGdkScaleSetTheScaleWhenTheHostSendsNone) {
+  const Window root = DefaultRootWindow(display);
+  const char* before = XResourceManagerString(display);
+  const std::string saved = before ? before : "";
+  auto resources = [&](const std::string& text) {
+    if (text.empty()) XDeleteProperty(display, root, XA_RESOURCE_MANAGER);
+    else
+      XChangeProperty(display, root, XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                      reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+    XSync(display, False);
+  };
+  auto widthOpened = [&] {
+    XWindowAttributes a{};
+    if (plugin->dispatch(effEditOpen, 0, 0, parentHandle()) == 1 && editorChild())
+      XGetWindowAttributes(display, editorChild(), &a);
+    plugin->dispatch(effEditClose);
+    return a.width;
+  };
+  resources("Xft.antialias:\t1\nXft.dpi:\t192\n");
+  EXPECT_EQ(widthOpened(), 500);
+  resources("Xft.dpi: 144\n");
+  EXPECT_EQ(widthOpened(), 375);
+  resources("");
+  EXPECT_EQ(widthOpened(), 250);
+  etest::setEnvironment("GDK_SCALE", "2");
+  EXPECT_EQ(widthOpened(), 500);
+  etest::setEnvironment("GDK_SCALE", nullptr);
+  resources("Xft.dpi:\t192\n");
+  EXPECT_EQ(sendScale(1.5), 1);
+  EXPECT_EQ(widthOpened(), 375) << "the host's factor first";
+  resources(saved);
 }
 
 }  // namespace

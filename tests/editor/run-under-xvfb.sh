@@ -3,15 +3,16 @@
 # windows really exist and paint: run-under-xvfb.sh program.exe [args...]
 #
 # A Wine prefix of its own (booted once, kept in the dependency cache) keeps
-# this run's wineserver, and so its display, apart from the shared test
-# prefix. Exits 77 (skipped) when Xvfb or Wine is not installed.
+# this run's wineserver, and so its display, apart from the test prefix
+# (VANTOREL_WINEPREFIX; this one is that name with "-gui"). Exits 77
+# (skipped) when Xvfb or Wine is not installed.
 set -u
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 command -v Xvfb >/dev/null 2>&1 || { echo "Xvfb not installed: skipped"; exit 77; }
 [ -x "$WINE" ] || { echo "wine64 not installed: skipped"; exit 77; }
 
-export WINEPREFIX="${VANTOREL_GUI_WINEPREFIX:-/var/cache/vantorel-deps/wineprefix-gui}"
+export WINEPREFIX="${VANTOREL_GUI_WINEPREFIX:-${VANTOREL_WINEPREFIX:-/var/cache/vantorel-deps/wineprefix}-gui}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 

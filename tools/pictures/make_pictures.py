@@ -2,15 +2,26 @@
 """Draws the editor's pictures. The build embeds the files in the module.
 
     python3 tools/pictures/make_pictures.py
+    python3 tools/pictures/make_pictures.py --references DIR
 
-Writes src/editor/pictures/{background.jpg,about.jpg,about_button.jpg,knob.bmp}.
-Needs python3-pil and fonts-dejavu-core.
+The first form writes src/editor/pictures/{background,about,about_button}.jpg
+and knob.bmp at the layout's size, and the same pictures drawn at twice the
+size, from the same drawing code, as *-2x.jpg and knob-2x.bmp (the editor
+uses those on high-resolution screens). Needs python3-pil and
+fonts-dejavu-core.
+
+The second form draws nothing new: it composes the editor from the committed
+picture files, the way the editor does at a display scale, and writes what a
+window must show (see REFERENCES and compose()). The editor's tests compare
+their windows with these.
 
 Geometry the editor relies on (client pixels of the 250 x 199 window):
   faders at x 4 and 209, 32 wide; knob tops 77 (position 0) to 143
   (position 66), knob bottoms down to 167; the About button at 224, 6, 22 x 22.
 """
+import math
 import os
+import struct
 import sys
 
 from PIL import Image, ImageDraw, ImageFilter, ImageFont
@@ -19,7 +30,15 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 OUT = os.path.join(ROOT, "src", "editor", "pictures")
 FONTS = "/usr/share/fonts/truetype/dejavu"
 
-S = 4  # supersampling factor: everything is drawn large and scaled down
+SUPERSAMPLE = 4  # everything is drawn this much larger and scaled down
+R = 1  # the set being drawn: 1 (the layout's pixels) or 2 (twice as many each way)
+S = SUPERSAMPLE * R  # drawing pixels per layout pixel
+
+
+def use_set(r):
+    global R, S
+    R = r
+    S = SUPERSAMPLE * r
 
 W, H = 250, 200
 FADERS = (4, 209)
@@ -148,7 +167,7 @@ def make_background():
     text(d, (125, 160), "notes set the loop's read speed", cap, DIM, "mm")
     text(d, (125, 170), "CC1 Buff Size  \u00b7  CC7 Volume", cap, DIM, "mm")
 
-    return img.resize((W, H), Image.LANCZOS)
+    return img.resize((W * R, H * R), Image.LANCZOS)
 
 
 def make_about():
@@ -183,7 +202,7 @@ def make_about():
     foot = font("DejaVuSansCondensed.ttf", 8)
     text(d, (12, 188), "Kestrom", bold, INK, "lm")
     text(d, (W - 12, 188), "Vantorel version 1", foot, DIM, "rm")
-    return img.resize((W, H), Image.LANCZOS)
+    return img.resize((W * R, H * R), Image.LANCZOS)
 
 
 def make_button():
@@ -193,7 +212,7 @@ def make_button():
     d.ellipse(box(1.5, 1.5, n - 1.5, n - 1.5), fill=(58, 62, 70), outline=ACCENT, width=int(1.5 * S))
     f = font("DejaVuSerif-Bold.ttf", 13)
     text(d, (n / 2, n / 2 + 0.5), "i", f, INK, "mm")
-    return img.resize((n, n), Image.LANCZOS)
+    return img.resize((n * R, n * R), Image.LANCZOS)
 
 
 KEY = (255, 0, 255)
@@ -212,6 +231,7 @@ def make_knob():
     d.rounded_rectangle([0, 0, w * S - 1, h * S - 1], radius=s(4), outline=(40, 42, 48), width=S)
     mask = Image.new("L", (w * S, h * S), 0)
     ImageDraw.Draw(mask).rounded_rectangle([0, 0, w * S - 1, h * S - 1], radius=s(4), fill=255)
+    w, h = w * R, h * R
     cap = cap.resize((w, h), Image.LANCZOS)
     mask = mask.resize((w, h), Image.LANCZOS)
     # Transparency is all or nothing: a pixel is either the cap or the key.
@@ -227,15 +247,183 @@ def make_knob():
     return out
 
 
-def main():
-    os.makedirs(OUT, exist_ok=True)
+# ---------------------------------------------------------------------------
+# The editor at a display scale, composed from the committed files the way
+# the editor composes it (src/toolkit: Scale, Form, PictureControl), in whole
+# numbers only, so that a window must show exactly these pixels.
+
+# (display scale, par01 position, par02 position, About shown)
+REFERENCES = [
+    (1.5, 33, 66, False),
+    (2, 33, 66, False),
+    (3, 33, 66, False),
+    (1.5, 30, 0, True),
+    (3, 30, 0, True),
+]
+
+
+def reference_name(scale, p1, p2, about):
+    return "editor-{:g}-{}-{}{}.png".format(scale, p1, p2, "-about" if about else "")
+
+
+def to_pixels(c, scale):
+    """A layout coordinate or length in window pixels: nearest, halves up."""
+    return math.floor(c * scale + 0.5)
+
+
+def taps(src, dst):
+    """Each output pixel's first input pixel and whole-number weights along
+    one axis, and the sum of the weights. Shrinking, an output pixel
+    averages the input it covers, each input pixel weighted by how much of
+    it is covered; growing, it mixes the two nearest input pixels by
+    distance, and the edges repeat."""
+    if dst == src:
+        return [(i, [1]) for i in range(dst)], 1
+    out = []
+    if dst < src:
+        for i in range(dst):
+            lo, hi = i * src, (i + 1) * src
+            j = j0 = lo // dst
+            weights = []
+            while j * dst < hi:
+                weights.append(min(hi, (j + 1) * dst) - max(lo, j * dst))
+                j += 1
+            out.append((j0, weights))
+        return out, src
+    for i in range(dst):
+        # The output pixel's centre, in input pixels from the first input
+        # pixel's centre, counted in 1 / (2 dst).
+        at = (2 * i + 1) * src - dst
+        j0, frac = divmod(at, 2 * dst) if at > 0 else (0, 0)
+        if j0 >= src - 1:
+            j0, frac = src - 1, 0
+        out.append((j0, [2 * dst - frac, frac] if frac else [2 * dst]))
+    return out, 2 * dst
+
+
+def resample(img, size, key=None):
+    """img at size. With a key colour, key pixels are holes: an output pixel
+    is a hole where less than half of what it covers is picture, else the
+    average of the picture it covers."""
+    sw, sh = img.size
+    dw, dh = size
+    xt, xn = taps(sw, dw)
+    yt, yn = taps(sh, dh)
+    pixels = list(img.getdata())
+    if key is None:
+        planes = [[p[c] for p in pixels] for c in range(3)]
+    else:
+        alpha = [0 if p == key else 1 for p in pixels]
+        planes = [[p[c] * a for p, a in zip(pixels, alpha)] for c in range(3)] + [alpha]
+    out = []
+    for plane in planes:
+        rows = []
+        for y in range(sh):
+            row = plane[y * sw:(y + 1) * sw]
+            rows.append([sum(w * row[j0 + k] for k, w in enumerate(ws)) for j0, ws in xt])
+        sums = []
+        for j0, ws in yt:
+            acc = [0] * dw
+            for k, w in enumerate(ws):
+                acc = [a + w * v for a, v in zip(acc, rows[j0 + k])]
+            sums.extend(acc)
+        out.append(sums)
+    n = xn * yn
+    result = Image.new("RGB", size)
+    if key is None:
+        result.putdata([tuple((v + n // 2) // n for v in px) for px in zip(*out)])
+        return result
+    data = []
+    for r, g, b, a in zip(*out):
+        if 2 * a < n:
+            data.append(key)
+            continue
+        c = ((r + a // 2) // a, (g + a // 2) // a, (b + a // 2) // a)
+        data.append(c if c != key else (c[0], c[1], c[2] ^ 1))
+    result.putdata(data)
+    return result
+
+
+def compose(scale, p1, p2, about, pictures):
+    """What the editor window shows at scale with the knobs at positions p1
+    and p2 and the About view shown or not. pictures: name -> (1x, 2x)."""
+    def px(n):
+        return n if scale == 1 else to_pixels(n, scale)
+
+    frame = Image.new("RGB", (px(W), px(H - 1)), (0, 0, 0))
+    # The layout, bottom of the z-order first: picture, left, top, width,
+    # height, key-colour transparency.
+    layout = [
+        ("background", 0, 0, W, H - 1, False),
+        ("knob", FADERS[0], TOP0 + p1, FADER_W, KNOB_H, True),
+        ("knob", FADERS[1], TOP0 + p2, FADER_W, KNOB_H, True),
+        ("about", 0 if about else 401, 0, 400, 250, False),
+        ("about_button", 224, 6, 22, 22, False),
+    ]
+    for name, left, top, width, height, keyed in layout:
+        one, two = pictures[name]
+        key = one.getpixel((0, one.size[1] - 1)) if keyed else None
+        pic = one
+        if scale != 1:
+            want = (px(one.size[0]), px(one.size[1]))
+            pic = two if two.size == want else resample(two, want, key)
+        x0, y0 = px(left), px(top)
+        clip = (max(x0, 0), max(y0, 0), min(x0 + px(width), x0 + pic.size[0], frame.size[0]),
+                min(y0 + px(height), y0 + pic.size[1], frame.size[1]))
+        if clip[2] <= clip[0] or clip[3] <= clip[1]:
+            continue
+        part = pic.crop((clip[0] - x0, clip[1] - y0, clip[2] - x0, clip[3] - y0))
+        mask = None
+        if keyed:
+            mask = Image.new("L", part.size)
+            mask.putdata([0 if p == key else 255 for p in part.getdata()])
+        frame.paste(part, clip[:2], mask)
+    return frame
+
+
+def write_references(folder):
+    def load(name, suffix):
+        ext = ".bmp" if name == "knob" else ".jpg"
+        with Image.open(os.path.join(OUT, name + suffix + ext)) as img:
+            return img.convert("RGB")
+
+    names = ("background", "knob", "about", "about_button")
+    pictures = {name: (load(name, ""), load(name, "-2x")) for name in names}
+    os.makedirs(folder, exist_ok=True)
+    for scale, p1, p2, about in REFERENCES:
+        # The factor as a host sends it: a 32-bit float.
+        f = struct.unpack("f", struct.pack("f", scale))[0]
+        path = os.path.join(folder, reference_name(scale, p1, p2, about))
+        compose(f, p1, p2, about, pictures).save(path + ".tmp", "PNG")
+        os.replace(path + ".tmp", path)
+
+
+def draw_set(r):
+    use_set(r)
+    suffix = "" if r == 1 else "-{}x".format(r)
     jpeg = dict(quality=93, subsampling=0, progressive=False, optimize=False)
-    make_background().save(os.path.join(OUT, "background.jpg"), "JPEG", **jpeg)
-    make_about().save(os.path.join(OUT, "about.jpg"), "JPEG", **jpeg)
-    make_button().save(os.path.join(OUT, "about_button.jpg"), "JPEG", **jpeg)
-    make_knob().save(os.path.join(OUT, "knob.bmp"), "BMP")
+    if r != 1:
+        # Still baseline JFIF, a little smaller: the 32-bit module carries
+        # both sets and stays within 512 KiB.
+        jpeg = dict(quality=90, subsampling=0, progressive=False, optimize=True)
+    make_background().save(os.path.join(OUT, "background" + suffix + ".jpg"), "JPEG", **jpeg)
+    make_about().save(os.path.join(OUT, "about" + suffix + ".jpg"), "JPEG", **jpeg)
+    make_button().save(os.path.join(OUT, "about_button" + suffix + ".jpg"), "JPEG", **jpeg)
+    make_knob().save(os.path.join(OUT, "knob" + suffix + ".bmp"), "BMP")
+
+
+def main(argv):
+    if len(argv) == 3 and argv[1] == "--references":
+        write_references(argv[2])
+        return 0
+    if len(argv) != 1:
+        sys.stderr.write(__doc__)
+        return 2
+    os.makedirs(OUT, exist_ok=True)
+    draw_set(1)
+    draw_set(2)
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(sys.argv))

@@ -5,48 +5,13 @@
 // made later, on the thread that prints them.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <initializer_list>
-#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/CountedAllocations.h"
 #include "vsthost/Host.h"
-
-// The replacements below pair malloc with free on purpose.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-namespace {
-std::atomic<bool> gCounting{false};
-std::atomic<std::thread::id> gCounted{};
-std::atomic<int> gAllocations{0};
-
-void* counted(std::size_t size) {
-  if (gCounting.load() && gCounted.load() == std::this_thread::get_id()) ++gAllocations;
-  return std::malloc(size ? size : 1);
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (void* p = counted(size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-  if (void* p = counted(size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return counted(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return counted(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 
@@ -83,14 +48,14 @@ TEST(HostCallback, AnswersTheAudioThreadWithoutAllocatingAndLogsLater) {
   effect.numParams = 3;
   host.attach(&effect);
 
+  int allocations = -1;
   std::thread audio([&] {
-    gCounted.store(std::this_thread::get_id());
-    gCounting.store(true);
+    vtest::startCountingAllocations(true);
     for (int round = 0; round < 3; ++round) askEverything(vsthost::Host::callback(), &effect);
-    gCounting.store(false);
+    allocations = vtest::stopCountingAllocations();
   });
   audio.join();
-  EXPECT_EQ(gAllocations.load(), 0);
+  EXPECT_EQ(allocations, 0);
 
   EXPECT_TRUE(lines.empty()) << "nothing is formatted before flushLog";
   host.flushLog();

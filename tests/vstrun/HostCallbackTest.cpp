@@ -38,7 +38,7 @@ void askEverything(audioMasterCallback host, AEffect* e) {
   host(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f);  // no record: the newest host answers
 }
 
-TEST(HostCallback, AnswersTheAudioThreadWithoutAllocatingAndLogsLater) {
+TEST(AudioThreadHostCallback, AnswersTheAudioThreadWithoutAllocatingAndLogsLater) {
   vsthost::Host host;
   std::vector<std::string> lines;
   host.onLog([&](const std::string& line) { lines.push_back(line); });
@@ -70,7 +70,7 @@ TEST(HostCallback, AnswersTheAudioThreadWithoutAllocatingAndLogsLater) {
   host.detach();
 }
 
-TEST(HostCallback, TheRequestLogKeepsOrderAcrossThreadsAndCountsWhatDoesNotFit) {
+TEST(AudioThreadHostCallback, TheRequestLogKeepsOrderAcrossThreadsAndCountsWhatDoesNotFit) {
   vsthost::RequestLog log;
   std::vector<std::thread> writers;
   for (VstInt32 t = 0; t < 4; ++t)

@@ -69,7 +69,7 @@ def raw_name(path):
 # ---------------------------------------------------------------- process watch
 
 def proc_stat(pid):
-    """(session id, command) of a live process, or None."""
+    """(session id, command) of a live process, or None (also for one that has ended and waits to be reaped)."""
     try:
         with open(f"/proc/{pid}/stat", "rb") as f:
             data = f.read().decode(errors="replace")
@@ -77,6 +77,8 @@ def proc_stat(pid):
         return None
     rest = data[data.rfind(")") + 2:].split()
     # after the command: state ppid pgrp session ...
+    if rest[0] in ("Z", "X"):
+        return None
     return int(rest[3]), data[data.find("(") + 1:data.rfind(")")]
 
 
@@ -135,6 +137,10 @@ def run_one(vstrun, pkg, module, raw, timeout, extra):
             timed_out = True
             os.killpg(p.pid, signal.SIGKILL)  # the session we started for this run
             _, status, usage = os.wait4(p.pid, 0)
+            for _ in range(50):  # what the kill ended is gone once the system has reaped it
+                if not leftovers(p.pid, token.encode()):
+                    break
+                time.sleep(0.1)
             break
         time.sleep(0.1)
     p.returncode = os.waitstatus_to_exitcode(status)

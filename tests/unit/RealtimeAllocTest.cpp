@@ -9,39 +9,7 @@
 #include <vector>
 
 #include "instrument/uPlugin.h"
-
-// The replacements below pair malloc with free on purpose.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-namespace {
-std::atomic<bool> gCounting{false};
-std::atomic<int> gAllocations{0};
-
-void* counted(std::size_t size) {
-  if (gCounting.load()) ++gAllocations;
-  void* p = std::malloc(size ? size : 1);
-  return p;
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (void* p = counted(size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-  if (void* p = counted(size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return counted(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return counted(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#include "support/CountedAllocations.h"
 
 namespace {
 
@@ -75,8 +43,7 @@ TEST(Realtime, TheAudioPathAllocatesNothing) {
   auto** slots = reinterpret_cast<VstEvent**>(block.data() + offsetof(VstEvents, events));
   for (int i = 0; i < 5; ++i) slots[i] = reinterpret_cast<VstEvent*>(&midi[i]);
 
-  gAllocations = 0;
-  gCounting = true;
+  vtest::startCountingAllocations();
   for (int round = 0; round < 200; ++round) {
     // Record, then loop (the first loop block searches the loop start).
     e->setParameter(e, 0, round % 20 < 10 ? 1.0f : 0.3f);
@@ -86,15 +53,13 @@ TEST(Realtime, TheAudioPathAllocatesNothing) {
     e->processReplacing(e, ins, outs, 0);
     (void)e->getParameter(e, round % 3);
   }
-  gCounting = false;
-  EXPECT_EQ(gAllocations.load(), 0);
+  EXPECT_EQ(vtest::stopCountingAllocations(), 0);
 
   // The counter itself works.
-  gCounting = true;
+  vtest::startCountingAllocations();
   int* volatile probe = new int(3);
   delete probe;
-  gCounting = false;
-  EXPECT_EQ(gAllocations.load(), 1);
+  EXPECT_EQ(vtest::stopCountingAllocations(), 1);
 
   EXPECT_EQ(e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f), 1);
 }

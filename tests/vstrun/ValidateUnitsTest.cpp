@@ -11,7 +11,12 @@
 
 #include "validate/Checks.h"
 #include "validate/Child.h"
-#include "validate/Support.h"
+#include "validate/Buffers.h"
+#include "validate/EventList.h"
+#include "validate/FloatState.h"
+#include "validate/Growth.h"
+#include "validate/Opcodes.h"
+#include "validate/Samples.h"
 
 #ifndef _WIN32
 #include <unistd.h>

@@ -201,73 +201,43 @@ struct RenderArgs {
   bool verbose = false, quiet = false;
 };
 
-int runRender(const RenderArgs& a) {
+// The numbers of a render, checked before anything is read or loaded.
+vstrun::SampleFormat checkRenderArgs(const RenderArgs& a) {
   if (a.blockSize < 1 || a.blockSize > 1 << 20) throw Failure("--block-size must be from 1 to 1048576");
   if (!(a.tail >= 0.0 && a.tail <= 3600.0)) throw Failure("--tail must be from 0 to 3600 seconds");
   if (!(a.tempo > 0.0 && a.tempo <= 1000.0)) throw Failure("--tempo must be above 0 and at most 1000");
-  vstrun::SampleFormat format = vstrun::SampleFormat::Other;
-  if (!a.format.empty()) {
-    try {
-      format = vstrun::parseSampleFormat(a.format);
-    } catch (const std::runtime_error& e) {
-      throw Failure(std::string("--format: ") + e.what());
-    }
+  if (a.format.empty()) return vstrun::SampleFormat::Other;
+  try {
+    return vstrun::parseSampleFormat(a.format);
+  } catch (const std::runtime_error& e) {
+    throw Failure(std::string("--format: ") + e.what());
   }
+}
 
-  // Everything that can be checked cheaply is checked before the plug-in
-  // loads and long before anything is written.
-  vstrun::AudioReader reader(a.input);
+// The files a render reads: checked cheaply before the plug-in loads and
+// long before anything is written.
+struct RenderInputs {
+  vstrun::AudioReader reader;
   std::vector<vstrun::TimedMidi> midi;
-  if (!a.midi.empty()) midi = vstrun::readMidiFile(a.midi);
-  vstrun::AutomationFile automationFile;
-  if (!a.automation.empty()) automationFile = vstrun::readAutomation(a.automation);
+  vstrun::AutomationFile automation;
+  explicit RenderInputs(const RenderArgs& a) : reader(a.input) {
+    if (!a.midi.empty()) midi = vstrun::readMidiFile(a.midi);
+    if (!a.automation.empty()) automation = vstrun::readAutomation(a.automation);
+  }
+};
 
-  vsthost::Host host;
-  host.setTempo(a.tempo);
-  host.setSampleRate(reader.sampleRate());
-  host.setBlockSize(a.blockSize);
-  auto log = [](const std::string& line) { std::fprintf(stderr, "vstrun: %s\n", line.c_str()); };
-  if (a.verbose) host.onLog(log);
-  auto plugin = loadPlugin(a.module, host);
-  applyParams(*plugin, a.params, a.verbose);
-
-  vstrun::Automation automation(
-      automationFile, reader.sampleRate(), plugin->numParams(),
-      [&](const std::string& name) { return plugin->findParameter(name); },
-      [&](int32_t index) { return plugin->getParameter(index); });
-
-  const int numOut = plugin->effect()->numOutputs;
+// The output's channels: --channels, or what the input and the plug-in's
+// outputs suggest.
+int renderChannels(const RenderArgs& a, int inputChannels, int numOut) {
   if (numOut < 1) throw Failure(a.module + ": the plug-in has no outputs to render");
-  int channels = a.channels;
-  if (channels == 0) channels = vstrun::outputChannelsFor(reader.channels(), numOut);
+  const int channels = a.channels != 0 ? a.channels : vstrun::outputChannelsFor(inputChannels, numOut);
   if (channels < 1 || channels > numOut)
     throw Failure("--channels must be from 1 to " + std::to_string(numOut) + " (the plug-in's outputs)");
+  return channels;
+}
 
-  vstrun::AudioWriter writer(a.output, channels, static_cast<int>(std::lround(reader.sampleRate())),
-                             a.format.empty() ? reader.format() : format, reader.subtype());
-  FileSource source(reader);
-  FileSink sink(writer);
-  Progress progress;
-  vstrun::RenderOptions options;
-  options.blockSize = a.blockSize;
-  options.accumulate = a.accumulate;
-  options.tailFrames = static_cast<int64_t>(std::llround(a.tail * reader.sampleRate()));
-  options.outputChannels = channels;
-  options.cancel = &gInterrupted;
-  options.progress = [&](int64_t done, int64_t total) { progress.update(done, total); };
-  if (a.verbose) options.log = log;
-
-  // A crash in the plug-in from here on is reported, and the unfinished file removed.
-  vstrun::armCrashGuard(writer.temporaryPath(), a.output, [&writer] { writer.discard(); });
-  const vstrun::RenderStats stats = vstrun::render(*plugin, source, sink, automation, midi, options);
-  progress.finish();
-  reader.close();
-  writer.commit();
-  vstrun::armCrashGuard("", "", nullptr);  // the output is in place: nothing left to remove
-  vstrun::currentCall().call.store("effClose");
-  plugin.reset();
-  vstrun::disarmCrashGuard();
-
+void printRenderSummary(const RenderArgs& a, const vstrun::AudioWriter& writer, const vstrun::RenderStats& stats,
+                        int channels, double rate) {
   if (writer.nonFiniteSamples() > 0)
     std::fprintf(stderr, "vstrun: warning: the plug-in produced %lld non-finite samples, written as 0\n",
                  static_cast<long long>(writer.nonFiniteSamples()));
@@ -277,7 +247,51 @@ int runRender(const RenderArgs& a) {
                  static_cast<long long>(stats.midiDelivered), static_cast<long long>(stats.parameterSets));
   if (!a.quiet)
     std::fprintf(gOut, "wrote %s: %d channel%s, %.0f Hz, %.3f s\n", a.output.c_str(), channels, channels == 1 ? "" : "s",
-                reader.sampleRate(), static_cast<double>(stats.frames) / reader.sampleRate());
+                rate, static_cast<double>(stats.frames) / rate);
+}
+
+int runRender(const RenderArgs& a) {
+  const vstrun::SampleFormat format = checkRenderArgs(a);
+  RenderInputs in(a);
+  vsthost::Host host;
+  host.setTempo(a.tempo);
+  host.setSampleRate(in.reader.sampleRate());
+  host.setBlockSize(a.blockSize);
+  auto log = [](const std::string& line) { std::fprintf(stderr, "vstrun: %s\n", line.c_str()); };
+  if (a.verbose) host.onLog(log);
+  auto plugin = loadPlugin(a.module, host);
+  applyParams(*plugin, a.params, a.verbose);
+  vstrun::Automation automation(
+      in.automation, in.reader.sampleRate(), plugin->numParams(),
+      [&](const std::string& name) { return plugin->findParameter(name); },
+      [&](int32_t index) { return plugin->getParameter(index); });
+  const int channels = renderChannels(a, in.reader.channels(), plugin->effect()->numOutputs);
+
+  vstrun::AudioWriter writer(a.output, channels, static_cast<int>(std::lround(in.reader.sampleRate())),
+                             a.format.empty() ? in.reader.format() : format, in.reader.subtype());
+  FileSource source(in.reader);
+  FileSink sink(writer);
+  Progress progress;
+  vstrun::RenderOptions options;
+  options.blockSize = a.blockSize;
+  options.accumulate = a.accumulate;
+  options.tailFrames = static_cast<int64_t>(std::llround(a.tail * in.reader.sampleRate()));
+  options.outputChannels = channels;
+  options.cancel = &gInterrupted;
+  options.progress = [&](int64_t done, int64_t total) { progress.update(done, total); };
+  if (a.verbose) options.log = log;
+
+  // A crash in the plug-in from here on is reported, and the unfinished file removed.
+  vstrun::armCrashGuard(writer.temporaryPath(), a.output, [&writer] { writer.discard(); });
+  const vstrun::RenderStats stats = vstrun::render(*plugin, source, sink, automation, in.midi, options);
+  progress.finish();
+  in.reader.close();
+  writer.commit();
+  vstrun::armCrashGuard("", "", nullptr);  // the output is in place: nothing left to remove
+  vstrun::currentCall().call.store("effClose");
+  plugin.reset();
+  vstrun::disarmCrashGuard();
+  printRenderSummary(a, writer, stats, channels, in.reader.sampleRate());
   return 0;
 }
 
@@ -313,6 +327,90 @@ int runEditorCommand(const EditorArgs& a) {
   return 0;
 }
 
+// ---------------------------------------------------------------- command line
+
+struct InfoArgs {
+  std::string module;
+  bool json = false;
+};
+
+CLI::App* addInfoCommand(CLI::App& app, InfoArgs& a) {
+  CLI::App* info = app.add_subcommand("info", "Print what a host sees in a new instance of MODULE");
+  info->add_option("MODULE", a.module, "Plug-in module (.dll or .so)")->required();
+  info->add_flag("--json", a.json, "Print JSON instead of text");
+  return info;
+}
+
+CLI::App* addRenderCommand(CLI::App& app, RenderArgs& r) {
+  CLI::App* render = app.add_subcommand("render", "Render an audio file through MODULE");
+  render->add_option("MODULE", r.module, "Plug-in module (.dll or .so)")->required();
+  render->add_option("-i,--input", r.input, "Input audio file (WAV); its sample rate is the render's")->required();
+  render->add_option("-o,--output", r.output, "Output WAV file")->required();
+  render->add_option("-b,--block-size", r.blockSize, "Frames per processing call (default 512)");
+  render->add_flag("--process", r.accumulate, "Use the accumulating process entry instead of processReplacing");
+  render->add_option("-p,--param", r.params, "Set a parameter before rendering: INDEX=VALUE or NAME=VALUE (0..1)");
+  render->add_option("-a,--automation", r.automation, "Parameter keyframes over time (JSON, see docs/vstrun.md)");
+  render->add_option("-m,--midi", r.midi, "Standard MIDI File (type 0 or 1) to play into the plug-in");
+  render->add_option("-t,--tail", r.tail, "Seconds of silence rendered after the input (default 0)");
+  render->add_option("-f,--format", r.format, "Output samples: pcm16, pcm24 or float (default: the input's)");
+  render->add_option("-c,--channels", r.channels, "Output channels (default: the plug-in's outputs, at most the input's or 2)");
+  render->add_option("--tempo", r.tempo, "Tempo the host reports, in BPM (default 120)");
+  render->add_flag("-v,--verbose", r.verbose, "Report host requests (automation, edits) and routing on stderr");
+  render->add_flag("-q,--quiet", r.quiet, "Print nothing on success");
+  return render;
+}
+
+CLI::App* addEditorCommand(CLI::App& app, EditorArgs& ed) {
+  CLI::App* editor = app.add_subcommand("editor", "Open MODULE's editor in a window (Win32 or X11)");
+  editor->add_option("MODULE", ed.module, "Plug-in module (.dll or .so)")->required();
+  editor->add_option("-s,--seconds", ed.seconds, "Close after this many seconds (default: when the window is closed)");
+  editor->add_option("--screenshot", ed.screenshot, "Save a PNG of the editor before closing");
+  editor->add_option("-p,--param", ed.params, "Set a parameter first: INDEX=VALUE or NAME=VALUE (0..1)");
+  editor->add_option("--scale", ed.scale, "Send this display scale (1 to 8, e.g. 1.5) before the editor opens");
+  return editor;
+}
+
+struct ValidateCommand {
+  validate::Arguments args;
+  bool list = false;
+  CLI::App* command = nullptr;
+  CLI::Option* module = nullptr;
+  CLI::Option* seed = nullptr;
+};
+
+void addValidateCommand(CLI::App& app, ValidateCommand& v) {
+  validate::Arguments& va = v.args;
+  v.command = app.add_subcommand("validate", "Check MODULE against what real hosts do to plug-ins");
+  v.module = v.command->add_option("MODULE", va.options.module, "Plug-in module (.dll or .so)");
+  v.command->add_option("--level", va.options.level, "Depth from 1 to 10 (default 5): fuzz steps, load cycles");
+  v.seed = v.command->add_option("--seed", va.options.seed, "Seed of every random choice");
+  v.command->add_option("--only", va.options.only, "Run only these groups and checks (comma-separated)");
+  v.command->add_option("--skip", va.options.skip, "Leave out these groups and checks (comma-separated)");
+  v.command->add_flag("--json", va.json, "Print one JSON object instead of text");
+  v.command->add_option("--junit", va.junit, "Also write a JUnit XML report, one test case per check");
+  v.command->add_flag("--list", v.list, "List every check's name, level and description");
+  v.command->add_option("--child", va.childGroup, "")->group("");  // one group, in a child process
+}
+
+int runValidateCommand(ValidateCommand& v) {
+  v.args.seedGiven = v.seed->count() > 0;
+  if (v.list) {
+    validate::listChecks(gOut);
+    return 0;
+  }
+  if (v.module->count() == 0) throw std::runtime_error("validate: MODULE is required");
+  return v.args.childGroup.empty() ? validate::run(v.args, gOut) : validate::runChild(v.args, gOut);
+}
+
+// One line on stderr, whatever the libraries' messages hold (some end in CR LF).
+void printError(const std::exception& e) {
+  std::string line = e.what();
+  for (char& c : line)
+    if (c == '\n' || c == '\r') c = ' ';
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  std::fprintf(stderr, "vstrun: %s\n", line.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -333,75 +431,27 @@ int main(int argc, char** argv) {
   });
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("vstrun ") + VANTOREL_VERSION);
-
-  std::string infoModule;
-  bool infoJson = false;
-  CLI::App* info = app.add_subcommand("info", "Print what a host sees in a new instance of MODULE");
-  info->add_option("MODULE", infoModule, "Plug-in module (.dll or .so)")->required();
-  info->add_flag("--json", infoJson, "Print JSON instead of text");
-
+  InfoArgs in;
   RenderArgs r;
-  CLI::App* render = app.add_subcommand("render", "Render an audio file through MODULE");
-  render->add_option("MODULE", r.module, "Plug-in module (.dll or .so)")->required();
-  render->add_option("-i,--input", r.input, "Input audio file (WAV); its sample rate is the render's")->required();
-  render->add_option("-o,--output", r.output, "Output WAV file")->required();
-  render->add_option("-b,--block-size", r.blockSize, "Frames per processing call (default 512)");
-  render->add_flag("--process", r.accumulate, "Use the accumulating process entry instead of processReplacing");
-  render->add_option("-p,--param", r.params, "Set a parameter before rendering: INDEX=VALUE or NAME=VALUE (0..1)");
-  render->add_option("-a,--automation", r.automation, "Parameter keyframes over time (JSON, see docs/vstrun.md)");
-  render->add_option("-m,--midi", r.midi, "Standard MIDI File (type 0 or 1) to play into the plug-in");
-  render->add_option("-t,--tail", r.tail, "Seconds of silence rendered after the input (default 0)");
-  render->add_option("-f,--format", r.format, "Output samples: pcm16, pcm24 or float (default: the input's)");
-  render->add_option("-c,--channels", r.channels, "Output channels (default: the plug-in's outputs, at most the input's or 2)");
-  render->add_option("--tempo", r.tempo, "Tempo the host reports, in BPM (default 120)");
-  render->add_flag("-v,--verbose", r.verbose, "Report host requests (automation, edits) and routing on stderr");
-  render->add_flag("-q,--quiet", r.quiet, "Print nothing on success");
-
   EditorArgs ed;
-  CLI::App* editor = app.add_subcommand("editor", "Open MODULE's editor in a window (Win32 or X11)");
-  editor->add_option("MODULE", ed.module, "Plug-in module (.dll or .so)")->required();
-  editor->add_option("-s,--seconds", ed.seconds, "Close after this many seconds (default: when the window is closed)");
-  editor->add_option("--screenshot", ed.screenshot, "Save a PNG of the editor before closing");
-  editor->add_option("-p,--param", ed.params, "Set a parameter first: INDEX=VALUE or NAME=VALUE (0..1)");
-  CLI::Option* scaleOption = editor->add_option("--scale", ed.scale, "Send this display scale (1 to 8, e.g. 1.5) before the editor opens");
-
-  validate::Arguments va;
-  CLI::App* validateCmd = app.add_subcommand("validate", "Check MODULE against what real hosts do to plug-ins");
-  bool listChecks = false;
-  CLI::Option* moduleOption = validateCmd->add_option("MODULE", va.options.module, "Plug-in module (.dll or .so)");
-  validateCmd->add_option("--level", va.options.level, "Depth from 1 to 10 (default 5): fuzz steps, load cycles");
-  CLI::Option* seedOption = validateCmd->add_option("--seed", va.options.seed, "Seed of every random choice");
-  validateCmd->add_option("--only", va.options.only, "Run only these groups and checks (comma-separated)");
-  validateCmd->add_option("--skip", va.options.skip, "Leave out these groups and checks (comma-separated)");
-  validateCmd->add_flag("--json", va.json, "Print one JSON object instead of text");
-  validateCmd->add_option("--junit", va.junit, "Also write a JUnit XML report, one test case per check");
-  validateCmd->add_flag("--list", listChecks, "List every check's name, level and description");
-  validateCmd->add_option("--child", va.childGroup, "")->group("");  // one group, in a child process
-
+  ValidateCommand v;
+  CLI::App* info = addInfoCommand(app, in);
+  CLI::App* render = addRenderCommand(app, r);
+  CLI::App* editor = addEditorCommand(app, ed);
+  addValidateCommand(app, v);
   CLI11_PARSE(app, argc, argv);
-  va.seedGiven = seedOption->count() > 0;
-  ed.scaleGiven = scaleOption->count() > 0;
+  ed.scaleGiven = editor->get_option("--scale")->count() > 0;
 
   std::signal(SIGINT, onInterrupt);
   keepStdoutForUs();
   int status = 0;
   try {
-    if (info->parsed()) status = runInfo(infoModule, infoJson);
+    if (info->parsed()) status = runInfo(in.module, in.json);
     else if (render->parsed()) status = runRender(r);
     else if (editor->parsed()) status = runEditorCommand(ed);
-    else if (validateCmd->parsed() && listChecks)
-      validate::listChecks(gOut);
-    else if (validateCmd->parsed() && moduleOption->count() == 0)
-      throw std::runtime_error("validate: MODULE is required");
-    else if (validateCmd->parsed())
-      status = va.childGroup.empty() ? validate::run(va, gOut) : validate::runChild(va, gOut);
+    else if (v.command->parsed()) status = runValidateCommand(v);
   } catch (const std::exception& e) {
-    // One line, whatever the libraries' messages hold (some end in CR LF).
-    std::string line = e.what();
-    for (char& c : line)
-      if (c == '\n' || c == '\r') c = ' ';
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    std::fprintf(stderr, "vstrun: %s\n", line.c_str());
+    printError(e);
     status = 1;
   }
   if (std::fflush(gOut) != 0 && status == 0) {

@@ -172,6 +172,7 @@ class BlockLoop {
       sendMidi(pos, n);
       process(pos, static_cast<int>(n));
       writeOutput(n);
+      plugin_.host().flushLog();  // the requests of this block, printed between blocks
       pos += n;
       stats_.frames += n;
       if (options_.progress) options_.progress(pos, total);

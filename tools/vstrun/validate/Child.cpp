@@ -101,12 +101,6 @@ bool overdue(HangWatch& watch, ChildClock& clock, const ChildOutput& output,
   watch.advance(wall, clock.credit(wall), output.lastActivity);
   return watch.overdue();
 }
-
-uint64_t groupSeed(uint64_t seed, const std::string& name) {
-  uint64_t h = seed ^ 0x9E3779B97F4A7C15ull;
-  for (char c : name) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
-  return h;
-}
 }  // namespace
 
 void HangWatch::advance(double wall, double credited, std::chrono::steady_clock::time_point lastLine) {
@@ -127,7 +121,7 @@ bool HangWatch::overdue() const {
 
 void runGroupHere(const Group& g, const Options& o, std::FILE* out) {
   Options mine = o;
-  mine.seed = groupSeed(o.seed, g.name);
+  mine.seed = derivedSeed(o.seed, g.name);
   Report report(out, mine);
   try {
     g.run(mine, report);

@@ -1,26 +1,30 @@
-// fuzz: seeded random dispatcher calls interleaved with processing.
+// fuzz: seeded random dispatcher calls interleaved with processing, in two
+// kinds.
 //
-// Opcodes whose pointer the interface defines as a specific record get only
-// a valid record of that shape (or are not sent), so that a crash always
-// means a fault of the plug-in, not of the fuzzer:
-//   effOpen (sent once, before), effClose (ends the instance), effEditOpen
-//   (a parent window) and so effEditClose (closing what was never opened),
-//   effEditGetRect (an ERect* to fill; only while the fuzzer holds a
-//   display, as hosts ask only when about to open the editor), effEditDraw (an ERect), effGetChunk / effSetChunk (a
-//   chunk address; only the plug-in's own chunk goes back), effProcessEvents
-//   (an event list in time order within the next block), pin properties (a 128-byte record), effSetProgramName
-//   and effCanDo and effString2Parameter (terminated texts), the text
-//   requests (a buffer of 256 bytes), effSetBypass (only to a plug-in that
-//   answers yes to effCanDo "bypass"), effSetBlockSize and the sample rate
-//   (plausible values, while suspended; only effSetBlockSize changes the
-//   largest block), and never: offline and variable-I/O
-//   records, speaker arrangements, parameter properties, MIDI program and
-//   key names, vendor-specific calls and the bank and program loading hints.
-// Every other opcode, and opcodes nobody defines, get null or a zeroed
-// buffer of random size with guard bytes that must stay untouched.
-// Blocks go through processReplacing; through the accumulating process only
-// when the plug-in does not declare it can replace (hosts then call nothing
-// else).
+// The fuzz group (a FAIL on any fault) sends only what hosts of today send,
+// with the values they send: the dispatcher calls of the host table below,
+// indices within the plug-in's counts, parameter values within 0..1, blocks
+// no longer than the last effSetBlockSize announced, one list of MIDI in
+// time order within the block that follows, sample rate, block size and precision only
+// while suspended, effStartProcess and effStopProcess only while resumed, the
+// chunk only to plug-ins that keep their state in one (and only back with the
+// index it was read with), the editor's rectangle only to plug-ins with an
+// editor while a display is held, effSetBypass only to plug-ins that say they
+// can bypass. Blocks go through the entry hosts call.
+//
+// The robustness group's fuzzer (WARN only) adds what no host sends: every
+// opcode from 0 to 79 (deprecated and editor opcodes without an editor too)
+// and opcodes nobody defines, random indices and values (some far out of
+// range), zeroed buffers of random size for opcodes that take no pointer,
+// parameter values outside 0..1 and a chunk sent back with any index.
+//
+// Both give opcodes whose pointer the interface defines as a record of some
+// shape only a valid record of it, or never send them, so that a crash is
+// always the plug-in's: never effOpen, effClose (it ends the instance),
+// effEditOpen (the editor group opens editors on a real window) and so
+// effEditClose, the offline and variable-I/O records, speaker arrangements,
+// parameter properties, MIDI program and key names, vendor-specific calls
+// and the bank and program loading hints.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -29,6 +33,7 @@
 #include <vector>
 
 #include "validate/Groups.h"
+#include "validate/ParentWindow.h"
 
 namespace validate {
 
@@ -36,6 +41,8 @@ namespace {
 
 bool isTextRequest(VstInt32 op) { return conventionalTextLength(op) > 0; }
 
+// Never sent by either fuzzer: a random pointer would make a crash the
+// fuzzer's fault, or the call ends or needs what the fuzzer does not keep.
 bool neverSent(VstInt32 op) {
   static const std::set<VstInt32> never = {
       effOpen,            effClose,              effEditOpen,           effEditClose,          effOfflineNotify,
@@ -45,6 +52,19 @@ bool neverSent(VstInt32 op) {
       effBeginLoadProgram};
   return never.count(op) != 0;
 }
+
+// The dispatcher calls hosts of today send on their own (effBeginSetProgram
+// and effEndSetProgram come only around effSetProgram).
+const VstInt32 kHostCalls[] = {
+    effSetProgram,        effGetProgram,         effSetProgramName,          effGetProgramName,
+    effGetParamLabel,     effGetParamDisplay,    effGetParamName,            effSetSampleRate,
+    effSetBlockSize,      effMainsChanged,       effEditGetRect,             effGetChunk,
+    effSetChunk,          effProcessEvents,      effCanBeAutomated,          effString2Parameter,
+    effGetProgramNameIndexed, effGetInputProperties, effGetOutputProperties, effGetPlugCategory,
+    effSetBypass,         effGetEffectName,      effGetVendorString,         effGetProductString,
+    effGetVendorVersion,  effCanDo,              effGetTailSize,             effGetVstVersion,
+    effStartProcess,      effStopProcess,        effSetPanLaw,               effSetProcessPrecision,
+    effGetNumMidiInputChannels, effGetNumMidiOutputChannels};
 
 std::string randomText(std::mt19937& rng, size_t maxLength) {
   std::string s(rng() % (maxLength + 1), ' ');
@@ -73,9 +93,9 @@ struct Call {
 
 class Fuzzer {
  public:
-  Fuzzer(const Options& o, Report& report)
-      : report_(report), rng_(report.rng()), inst_(o.module), e_(inst_.effect()), in_(e_->numInputs, 4096),
-        out_(e_->numOutputs, 4096) {
+  Fuzzer(const Options& o, Report& report, bool hostile)
+      : report_(report), hostile_(hostile), group_(hostile ? "robustness" : "fuzz"), rng_(report.rng()),
+        inst_(o.module), e_(inst_.effect()), in_(e_->numInputs, 4096), out_(e_->numOutputs, 4096) {
 #ifndef _WIN32
     display_.reset(new ParentWindow);
     if (!display_->valid()) report_.noteSteps(" (" + display_->why() + ")");  // a crash tells it
@@ -87,7 +107,7 @@ class Fuzzer {
     drawNextBlock();
   }
 
-  // False after a FAIL.
+  // False after a fault (a FAIL, or a WARN from the robustness group).
   bool step(int step) {
     step_ = step;
     const unsigned roll = rng_() % 100;
@@ -101,14 +121,29 @@ class Fuzzer {
   long calls() const { return calls_; }
   long blocks() const { return blocks_; }
   // Why effEditGetRect was never sent, or empty.
-  std::string noDisplay() const { return display_ && !display_->valid() ? display_->why() : ""; }
+  std::string noDisplay() const {
+    return (e_->flags & effFlagsHasEditor) && display_ && !display_->valid() ? display_->why() : "";
+  }
 
  private:
+  void fault(const std::string& text) {
+    hostile_ ? report_.warn(format("%s: step %d: %s", group_, step_, text.c_str()))
+             : report_.fail(format("%s: step %d: %s", group_, step_, text.c_str()));
+  }
+
+  // Resumes or suspends as a host does: effStartProcess after resuming,
+  // effStopProcess before suspending.
   void mains(bool on) {
     if (on_ == on) return;
+    if (!on) sendAlone(effStopProcess);
     report_.step(format("step %d: effMainsChanged %d", step_, on ? 1 : 0));
     inst_.dispatch(effMainsChanged, 0, on ? 1 : 0);
     on_ = on;
+    if (on) sendAlone(effStartProcess);
+  }
+  void sendAlone(VstInt32 op) {
+    report_.step(format("step %d: %s", step_, opcodeName(op)));
+    inst_.dispatch(op);
   }
 
   // The next block's length is drawn ahead, so that events sent before it
@@ -119,20 +154,19 @@ class Fuzzer {
     mains(true);  // as a host does: resume before processing
     const int n = next_;
     drawNextBlock();
-    eventsPending_ = false;
+    eventsPending_ = listSent_ = false;
     fillNoise(in_, n, rng_);
-    const bool acc = e_->process && !(e_->flags & effFlagsCanReplacing);
-    report_.step(format("step %d: %s of %d frames (block size %d, %.0f Hz)", step_, acc ? "process" : "processReplacing",
-                        n, block_, rate_));
-    inst_.process(in_, out_, n, acc);
+    report_.step(format("step %d: %s of %d frames (block size %d, %.0f Hz)", step_, hostsEntryName(e_), n, block_,
+                        rate_));
+    inst_.process(in_, out_, n);
     ++blocks_;
     const std::string nf = firstNonFinite(out_, n);
     if (!nf.empty()) {
-      report_.fail(format("fuzz: step %d: non-finite output at %s", step_, nf.c_str()));
+      fault(format("non-finite output at %s", nf.c_str()));
       return false;
     }
     if (out_.overrunChannel() >= 0) {
-      report_.fail(format("fuzz: step %d: wrote past a block of %d frames", step_, n));
+      fault(format("wrote past a block of %d frames", n));
       return false;
     }
     return true;
@@ -140,15 +174,34 @@ class Fuzzer {
 
   void setParameter() {
     const VstInt32 i = static_cast<VstInt32>(rng_() % static_cast<unsigned>(e_->numParams));
-    const float v = static_cast<float>(rng_() % 1001) / 1000.0f;
+    float v = static_cast<float>(rng_() % 1001) / 1000.0f;
+    if (hostile_ && rng_() % 4 == 0) v = v * 2.0f - 0.5f;
     report_.step(format("step %d: setParameter(%d, %g)", step_, i, static_cast<double>(v)));
     e_->setParameter(e_, i, v);
   }
 
+  // Hosts change the sample rate, block size and precision, and suspend and
+  // resume, far less often than they ask: those come a quarter as often as
+  // the other calls.
   VstInt32 randomOpcode() {
+    if (!hostile_)
+      for (;;) {
+        const VstInt32 op = kHostCalls[rng_() % (sizeof kHostCalls / sizeof kHostCalls[0])];
+        const bool rare = op == effSetSampleRate || op == effSetBlockSize || op == effSetProcessPrecision ||
+                          op == effMainsChanged;
+        if (!rare || rng_() % 4 == 0) return op;
+      }
     if (rng_() % 20 != 0) return static_cast<VstInt32>(rng_() % kFirstUndefinedOpcode);
     return static_cast<VstInt32>(rng_() % 2 ? kFirstUndefinedOpcode + static_cast<int>(rng_() % 1000)
                                             : -static_cast<int>(rng_() % 1000) - 1);
+  }
+
+  // An index within count (which hosts keep to); false when there is none.
+  bool inRange(Call& c, VstInt32 count) {
+    if (hostile_) return true;
+    if (count <= 0) return false;
+    c.index = static_cast<VstInt32>(rng_() % static_cast<unsigned>(count));
+    return true;
   }
 
   // The pointer and the values the opcode gets; false when it is not sent.
@@ -158,24 +211,36 @@ class Fuzzer {
     static const char* const canDos[] = {"receiveVstEvents", "receiveVstMidiEvent", "sendVstEvents", "bypass",
                                          "offline", "midiProgramNames", "x"};
     switch (c.op) {
+      case effSetProgram:
+        if (!hostile_ && e_->numPrograms <= 0) return false;
+        if (!hostile_) c.value = static_cast<VstIntPtr>(rng_() % static_cast<unsigned>(e_->numPrograms));
+        return true;
       case effSetSampleRate:
       case effSetBlockSize:
       case effSetBlockSizeAndSampleRate:
+      case effSetProcessPrecision:
         mains(false);  // as hosts do: only while suspended
-        if (c.op == effSetBlockSize) {
+        if (c.op == effSetProcessPrecision) {
+          c.value = 0;  // 32-bit samples, what processReplacing takes
+          return true;
+        }
+        if (c.op != effSetSampleRate) {
           if (eventsPending_) return false;  // hosts send events just before their block
           block_ = blockSizes[rng_() % 6];
           if (next_ > block_) drawNextBlock();
         }
-        c.value = block_;
+        c.value = c.op == effSetSampleRate ? 0 : block_;
         c.opt = rates[rng_() % 5];
         if (c.op != effSetBlockSize) rate_ = c.opt;
         return true;
       case effMainsChanged:
-        c.value = rng_() % 2;
-        on_ = c.value != 0;
-        return true;
+        mains(rng_() % 2 != 0);
+        return false;  // sent by mains(), with the start and stop around it
+      case effStartProcess:
+      case effStopProcess:
+        return hostile_ || on_;
       case effEditGetRect:
+        if (!hostile_ && !(e_->flags & effFlagsHasEditor)) return false;
         if (display_ && !display_->valid()) return false;
         c.ptr = &c.rect;
         c.ptrText = "ERect**";
@@ -185,16 +250,21 @@ class Fuzzer {
         c.ptrText = "ERect";
         return true;
       case effGetChunk:
+        if (!hostile_ && !(e_->flags & effFlagsProgramChunks)) return false;
+        if (!hostile_) c.index = static_cast<VstInt32>(rng_() % 2);  // a bank or a program
         c.ptr = &c.chunkAddress;
         c.ptrText = "void**";
         return true;
       case effSetChunk:
         if (chunk_.empty()) return false;
+        if (!hostile_) c.index = chunkIndex_;
         c.ptr = chunk_.data();
         c.value = static_cast<VstIntPtr>(chunk_.size());
         c.ptrText = format("its own chunk of %zu bytes", chunk_.size());
         return true;
       case effProcessEvents: {
+        if (!hostile_ && listSent_) return false;  // hosts send one list before each block
+        listSent_ = true;
         std::vector<int> times(rng_() % 16);  // in time order, as hosts send them
         for (int& t : times) t = static_cast<int>(rng_() % static_cast<unsigned>(next_));
         std::sort(times.begin(), times.end());
@@ -208,6 +278,7 @@ class Fuzzer {
       }
       case effGetInputProperties:
       case effGetOutputProperties:
+        if (!inRange(c, c.op == effGetInputProperties ? e_->numInputs : e_->numOutputs)) return false;
         c.buf.reset(new GuardedBuffer(sizeof(VstPinProperties)));
         c.ptr = c.buf->data();
         c.ptrText = "pin record";
@@ -215,20 +286,34 @@ class Fuzzer {
       case effSetProgramName:
       case effCanDo:
       case effString2Parameter:
+        if (c.op == effString2Parameter && !inRange(c, e_->numParams)) return false;
+        if (c.op == effSetProgramName && !hostile_ && e_->numPrograms <= 0) return false;
         c.text = c.op == effCanDo ? canDos[rng_() % 7] : randomText(rng_, c.op == effSetProgramName ? 24 : 40);
         c.ptr = &c.text[0];
         c.ptrText = "\"" + c.text + "\"";
         return true;
       case effSetBypass:
+        if (!hostile_) c.value = rng_() % 2;
         return canBypass_;  // hosts bypass a plug-in themselves unless it says it can
-      case effStartProcess:
-      case effStopProcess:
+      case effSetPanLaw:
+        if (!hostile_) {
+          c.value = rng_() % 2;  // linear or equal power
+          c.opt = c.value ? 0.70710677f : 1.0f;
+        }
         return true;
+      case effCanBeAutomated:
+        return inRange(c, e_->numParams);
       default:
         if (isTextRequest(c.op)) {
-          c.buf.reset(new GuardedBuffer(256));
-          c.ptrText = "text buffer of 256 bytes";
-        } else if (rng_() % 2) {
+          if (c.op == effGetParamName || c.op == effGetParamLabel || c.op == effGetParamDisplay) {
+            if (!inRange(c, e_->numParams)) return false;
+          } else if (c.op == effGetProgramNameIndexed) {
+            if (!inRange(c, e_->numPrograms)) return false;
+            if (!hostile_) c.value = rng_() % 2 ? -1 : 0;
+          }
+          c.buf.reset(new GuardedBuffer);
+          c.ptrText = format("text buffer of %zu bytes", c.buf->size());
+        } else if (hostile_ && rng_() % 2) {
           c.buf.reset(new GuardedBuffer(1 + rng_() % 512));
           c.ptrText = format("zeroed buffer of %zu bytes", c.buf->size());
         }
@@ -241,18 +326,34 @@ class Fuzzer {
     Call c;
     c.op = randomOpcode();
     if (neverSent(c.op)) return true;
-    c.index = static_cast<VstInt32>(rng_() % 8);
-    if (rng_() % 5 == 0) c.index = static_cast<VstInt32>(rng_());
-    c.value = static_cast<VstIntPtr>(rng_() % 4);
-    if (rng_() % 5 == 0) c.value = static_cast<VstIntPtr>(static_cast<VstInt32>(rng_()));
-    c.opt = static_cast<float>(rng_() % 1000) / 1000.0f;
+    if (hostile_) {
+      c.index = static_cast<VstInt32>(rng_() % 8);
+      if (rng_() % 5 == 0) c.index = static_cast<VstInt32>(rng_());
+      c.value = static_cast<VstIntPtr>(rng_() % 4);
+      if (rng_() % 5 == 0) c.value = static_cast<VstIntPtr>(static_cast<VstInt32>(rng_()));
+      c.opt = static_cast<float>(rng_() % 1000) / 1000.0f;
+    }
     if (!prepare(c)) return true;
+    if (c.op == effSetProgram && !hostile_ && rng_() % 2) return setProgramBetweenHints(c);
+    return send(c);
+  }
+
+  // effSetProgram as many hosts send it: between effBeginSetProgram and
+  // effEndSetProgram.
+  bool setProgramBetweenHints(Call& c) {
+    sendAlone(effBeginSetProgram);
+    const bool ok = send(c);
+    if (ok) sendAlone(effEndSetProgram);
+    return ok;
+  }
+
+  bool send(Call& c) {
     const std::string call = c.describe();
     report_.step(format("step %d: %s", step_, call.c_str()));
     const VstIntPtr result = inst_.dispatch(c.op, c.index, c.value, c.ptr, c.opt);
     ++calls_;
-    if (c.buf && (c.buf->overrun() || c.buf->underrun())) {
-      report_.fail(format("fuzz: step %d: %s wrote %zu bytes past the buffer", step_, call.c_str(), c.buf->overrun()));
+    if (c.buf && !c.buf->fault().empty()) {
+      fault(call + " " + c.buf->fault());
       return false;
     }
     readAnswer(c, result);
@@ -266,6 +367,7 @@ class Fuzzer {
                           static_cast<long long>(result)));
       const char* bytes = static_cast<const char*>(c.chunkAddress);
       chunk_.assign(bytes, bytes + result);
+      chunkIndex_ = c.index;
     }
     if (c.op == effEditGetRect && c.rect) {
       report_.step(format("step %d: reading the ERect effEditGetRect gave", step_));
@@ -275,6 +377,8 @@ class Fuzzer {
   }
 
   Report& report_;
+  const bool hostile_;
+  const char* group_;
   std::mt19937 rng_;
   Instance inst_;
   AEffect* e_;
@@ -283,29 +387,31 @@ class Fuzzer {
   VstInt32 block_ = 512;  // the announced largest block
   int next_ = 1;          // the next block's length
   bool eventsPending_ = false;  // sent for the next block
+  bool listSent_ = false;       // an event list sent for the next block
   double rate_ = 44100.0;       // the last sample rate set
   bool on_ = true;
   bool canBypass_ = false;  // answered yes to effCanDo "bypass"
   std::vector<char> chunk_;
+  VstInt32 chunkIndex_ = 0;  // the index the chunk was read with
   int step_ = 0;
   long calls_ = 0, blocks_ = 0;
 };
 
-void fuzz(const Options& o, Report& report) {
-  Fuzzer fuzzer(o, report);
-  const int steps = 2000 * o.level;
-  for (int step = 0; step < steps; ++step)
-    if (!fuzzer.step(step)) return;
-  report.pass(format("fuzz: %d steps (%ld dispatcher calls, %ld blocks) without a fault", steps, fuzzer.calls(),
-                     fuzzer.blocks()));
-  if (!fuzzer.noDisplay().empty())
-    report.warn("fuzz: effEditGetRect not checked: " + fuzzer.noDisplay());
-}
-
 }  // namespace
 
+void fuzz(const Options& o, Report& report, bool hostile) {
+  Fuzzer fuzzer(o, report, hostile);
+  const int steps = (hostile ? 1000 : 2000) * o.level;
+  const char* group = hostile ? "robustness" : "fuzz";
+  for (int step = 0; step < steps; ++step)
+    if (!fuzzer.step(step)) return;
+  report.pass(format("%s: %d steps (%ld dispatcher calls, %ld blocks) without a fault", group, steps, fuzzer.calls(),
+                     fuzzer.blocks()));
+  if (!hostile && !fuzzer.noDisplay().empty()) report.warn("fuzz: effEditGetRect not checked: " + fuzzer.noDisplay());
+}
+
 void checkFuzz(const Options& o, Report& report) {
-  report.check("fuzz.dispatcher", [&] { fuzz(o, report); });
+  report.check("fuzz.dispatcher", [&] { fuzz(o, report, false); });
 }
 
 }  // namespace validate

@@ -1,17 +1,10 @@
-// Watching the audio thread on Windows. After the plug-in is loaded and
-// started, the import address tables of its module, and of every module that
-// came with it (outside the Windows directory), are patched: each watched
-// import then goes through a hook here that counts the call when it comes
-// from the audio thread while that thread is inside an audio call, and hands
-// over to the function it replaced. vstrun's own tables and the system's stay
-// untouched, so only the validator's real-time child, which asks for it,
-// ever runs through a hook.
-//
-// One hook forwards to exactly the function it replaced: a module that takes
-// malloc from ucrtbase.dll must get ucrtbase's free too. Each hook exists in
-// kSets copies; a slot gets the copy whose original is the slot's, or the
-// first free copy.
-#include "validate/Groups.h"
+// The audio-thread watch on Windows: the import address tables of the
+// plug-in's module and of every module that came with it (outside the
+// Windows directory) are patched, and modules the plug-in loads later
+// (LoadLibrary*) are patched as they come. vstrun's own tables and the
+// system's stay untouched. Each slot's hook copy forwards to exactly the
+// function the slot held.
+#include "validate/Intercept.h"
 
 #ifdef _WIN32
 
@@ -21,35 +14,19 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
 namespace {
 
-enum Kind { kAllocation, kLock, kSystemCall };
-
-constexpr int kSets = 4;
-
-// Written by the audio thread only, while the watch is on.
-long gCounts[3] = {0, 0, 0};
-const char* gFirst = "";
-void* gFirstCaller = nullptr;
-volatile LONG gWatching = 0;
-volatile DWORD gAudioThread = 0;
-
-inline void note(Kind kind, const char* name, void* caller) {
-  if (!gWatching || GetCurrentThreadId() != gAudioThread) return;
-  if (!gCounts[0] && !gCounts[1] && !gCounts[2]) {
-    gFirst = name;
-    gFirstCaller = caller;
-  }
-  ++gCounts[kind];
-}
+using namespace validate::rt::detail;
 
 // The watched imports: an identifier, the name in the import table, what a
 // call counts as, and the signature. The C runtime's (msvcrt.dll, ucrtbase.dll
 // through api-ms-win-crt-*, libstdc++'s and MSVC's operator new and delete as
-// exported) first, then the system's.
+// exported), the C++ runtimes' locks (MSVC's msvcp140.dll, MinGW's
+// libwinpthread-1.dll), then the system's.
 #define VSTRUN_WATCHED(X)                                                                                        \
   X(malloc, "malloc", kAllocation, void*, __cdecl, (size_t n), (n))                                              \
   X(calloc, "calloc", kAllocation, void*, __cdecl, (size_t n, size_t s), (n, s))                                 \
@@ -99,6 +76,27 @@ inline void note(Kind kind, const char* name, void* caller) {
   X(VirtualAlloc, "VirtualAlloc", kAllocation, LPVOID, WINAPI, (LPVOID p, SIZE_T n, DWORD t, DWORD pr),          \
     (p, n, t, pr))                                                                                               \
   X(VirtualFree, "VirtualFree", kAllocation, BOOL, WINAPI, (LPVOID p, SIZE_T n, DWORD t), (p, n, t))             \
+  X(mtxLock, "_Mtx_lock", kLock, int, __cdecl, (void* m), (m))                                                   \
+  X(mtxTimedLock, "_Mtx_timedlock", kLock, int, __cdecl, (void* m, const void* t), (m, t))                       \
+  X(cndWait, "_Cnd_wait", kLock, int, __cdecl, (void* c, void* m), (c, m))                                        \
+  X(cndTimedWait, "_Cnd_timedwait", kLock, int, __cdecl, (void* c, void* m, const void* t), (c, m, t))           \
+  X(smtxLockExclusive, "_Smtx_lock_exclusive", kLock, void, __cdecl, (void* s), (s))                             \
+  X(smtxLockShared, "_Smtx_lock_shared", kLock, void, __cdecl, (void* s), (s))                                   \
+  X(thrdSleep, "_Thrd_sleep", kLock, void, __cdecl, (const void* t), (t))                                        \
+  X(thrdSleepFor, "_Thrd_sleep_for", kLock, void, __cdecl, (unsigned long ms), (ms))                             \
+  X(thrdYield, "_Thrd_yield", kLock, void, __cdecl, (), ())                                                      \
+  X(pthreadMutexLock, "pthread_mutex_lock", kLock, int, __cdecl, (void* m), (m))                                 \
+  X(pthreadMutexTimedLock, "pthread_mutex_timedlock", kLock, int, __cdecl, (void* m, const void* t), (m, t))     \
+  X(pthreadCondWait, "pthread_cond_wait", kLock, int, __cdecl, (void* c, void* m), (c, m))                       \
+  X(pthreadCondTimedWait, "pthread_cond_timedwait", kLock, int, __cdecl, (void* c, void* m, const void* t),      \
+    (c, m, t))                                                                                                   \
+  X(pthreadRwlockRead, "pthread_rwlock_rdlock", kLock, int, __cdecl, (void* l), (l))                             \
+  X(pthreadRwlockWrite, "pthread_rwlock_wrlock", kLock, int, __cdecl, (void* l), (l))                            \
+  X(semWait, "sem_wait", kLock, int, __cdecl, (void* s), (s))                                                    \
+  X(pthreadNanosleep, "nanosleep", kSystemCall, int, __cdecl, (const void* t, void* r), (t, r))                        \
+  X(schedYield, "sched_yield", kSystemCall, int, __cdecl, (), ())                                                      \
+  X(WaitOnAddress, "WaitOnAddress", kLock, BOOL, WINAPI, (volatile void* a, void* c, SIZE_T n, DWORD t),         \
+    (a, c, n, t))                                                                                                \
   X(EnterCriticalSection, "EnterCriticalSection", kLock, void, WINAPI, (LPCRITICAL_SECTION c), (c))              \
   X(TryEnterCriticalSection, "TryEnterCriticalSection", kLock, BOOL, WINAPI, (LPCRITICAL_SECTION c), (c))        \
   X(AcquireSRWLockExclusive, "AcquireSRWLockExclusive", kLock, void, WINAPI, (PSRWLOCK l), (l))                  \
@@ -129,48 +127,45 @@ inline void note(Kind kind, const char* name, void* caller) {
   X(OutputDebugStringA, "OutputDebugStringA", kSystemCall, void, WINAPI, (LPCSTR s), (s))                        \
   X(OutputDebugStringW, "OutputDebugStringW", kSystemCall, void, WINAPI, (LPCWSTR s), (s))
 
+#define VSTRUN_LOADERS(X)                                                                                        \
+  X(LoadLibraryA, "LoadLibraryA", kSystemCall, HMODULE, WINAPI, (LPCSTR f), (f))                                 \
+  X(LoadLibraryW, "LoadLibraryW", kSystemCall, HMODULE, WINAPI, (LPCWSTR f), (f))                                \
+  X(LoadLibraryExA, "LoadLibraryExA", kSystemCall, HMODULE, WINAPI, (LPCSTR f, HANDLE h, DWORD flags), (f, h, flags)) \
+  X(LoadLibraryExW, "LoadLibraryExW", kSystemCall, HMODULE, WINAPI, (LPCWSTR f, HANDLE h, DWORD flags), (f, h, flags))
+
 // printf and fprintf take variable arguments: their hooks hand over to the
 // va_list form exported by the same module as the function they replace.
-#define VSTRUN_VARIADIC(X)                                                  \
-  X(printf, "printf", kSystemCall, int, __cdecl, (const char* f, ...), ())  \
-  X(fprintf, "fprintf", kSystemCall, int, __cdecl, (FILE* s, const char* f, ...), ())
+#define VSTRUN_VARIADIC(X) X(printf) X(fprintf)
 
 enum Function {
-#define VSTRUN_ENUM(id, name, kind, ret, cc, params, args) k_##id,
-  VSTRUN_WATCHED(VSTRUN_ENUM) VSTRUN_VARIADIC(VSTRUN_ENUM)
+#define VSTRUN_ENUM(id, ...) k_##id,
+  VSTRUN_WATCHED(VSTRUN_ENUM) VSTRUN_LOADERS(VSTRUN_ENUM)
+#undef VSTRUN_ENUM
+#define VSTRUN_ENUM(id) k_##id,
+  VSTRUN_VARIADIC(VSTRUN_ENUM)
 #undef VSTRUN_ENUM
   kFunctions
 };
+static_assert(kFunctions <= kMaxFunctions, "more watched functions than hook slots");
 
-// The functions the hooks replaced, per copy; for printf and fprintf the
-// va_list form.
-void* gReal[kSets][kFunctions];
-void* gReplaced[kSets][kFunctions];
-
-#define VSTRUN_HOOK(id, name, kind, ret, cc, params, args)                      \
-  template <int S>                                                              \
-  ret cc hook_##id params {                                                     \
-    note(kind, name, __builtin_return_address(0));                              \
-    return reinterpret_cast<ret(cc*) params>(gReal[S][k_##id]) args;            \
-  }
 VSTRUN_WATCHED(VSTRUN_HOOK)
-#undef VSTRUN_HOOK
+VSTRUN_LOADERS(VSTRUN_LOADER_HOOK)
 
 template <int S>
 int __cdecl hook_printf(const char* f, ...) {
-  note(kSystemCall, "printf", __builtin_return_address(0));
+  count(kSystemCall, "printf", gNote[S][k_printf], __builtin_return_address(0));
   va_list a;
   va_start(a, f);
-  const int r = reinterpret_cast<int(__cdecl*)(const char*, va_list)>(gReal[S][k_printf])(f, a);
+  const int r = reinterpret_cast<int(__cdecl*)(const char*, va_list)>(gForward[S][k_printf])(f, a);
   va_end(a);
   return r;
 }
 template <int S>
 int __cdecl hook_fprintf(FILE* s, const char* f, ...) {
-  note(kSystemCall, "fprintf", __builtin_return_address(0));
+  count(kSystemCall, "fprintf", gNote[S][k_fprintf], __builtin_return_address(0));
   va_list a;
   va_start(a, f);
-  const int r = reinterpret_cast<int(__cdecl*)(FILE*, const char*, va_list)>(gReal[S][k_fprintf])(s, f, a);
+  const int r = reinterpret_cast<int(__cdecl*)(FILE*, const char*, va_list)>(gForward[S][k_fprintf])(s, f, a);
   va_end(a);
   return r;
 }
@@ -178,17 +173,15 @@ int __cdecl hook_fprintf(FILE* s, const char* f, ...) {
 struct Watched {
   const char* name;
   const char* forwardTo;  // the export the hooks call instead, or null
-  void* hooks[kSets];
+  void* hooks[kCopies];
 };
 
 const Watched kWatched[kFunctions] = {
-#define VSTRUN_ENTRY(id, name, kind, ret, cc, params, args) \
-  {name, nullptr, {(void*)&hook_##id<0>, (void*)&hook_##id<1>, (void*)&hook_##id<2>, (void*)&hook_##id<3>}},
-    VSTRUN_WATCHED(VSTRUN_ENTRY)
+#define VSTRUN_ENTRY(id, name, ...) {name, nullptr, VSTRUN_HOOK_COPIES(hook_##id)},
+    VSTRUN_WATCHED(VSTRUN_ENTRY) VSTRUN_LOADERS(VSTRUN_ENTRY)
 #undef VSTRUN_ENTRY
-    {"printf", "vprintf", {(void*)&hook_printf<0>, (void*)&hook_printf<1>, (void*)&hook_printf<2>, (void*)&hook_printf<3>}},
-    {"fprintf", "vfprintf",
-     {(void*)&hook_fprintf<0>, (void*)&hook_fprintf<1>, (void*)&hook_fprintf<2>, (void*)&hook_fprintf<3>}},
+    {"printf", "vprintf", VSTRUN_HOOK_COPIES(hook_printf)},
+    {"fprintf", "vfprintf", VSTRUN_HOOK_COPIES(hook_fprintf)},
 };
 
 // The watched function an import names, or -1.
@@ -198,26 +191,33 @@ int watchedIndex(const char* name) {
   return -1;
 }
 
-// The hook copy to put into a slot that holds original, or null when all
-// copies are taken by other originals.
-void* hookFor(int f, void* original) {
-  for (int s = 0; s < kSets; ++s) {
-    if (gReplaced[s][f] == original) return kWatched[f].hooks[s];
-    if (gReplaced[s][f]) continue;
-    void* real = original;
-    if (kWatched[f].forwardTo) {
-      HMODULE owner = nullptr;
-      if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                              static_cast<LPCSTR>(original), &owner))
-        return nullptr;
-      real = reinterpret_cast<void*>(GetProcAddress(owner, kWatched[f].forwardTo));
-      if (!real) return nullptr;
+std::string moduleFile(HMODULE m) {
+  char path[MAX_PATH] = {0};
+  GetModuleFileNameA(m, path, MAX_PATH);
+  return path;
+}
+
+// The hook copy for a slot that holds original; null (and why) when there
+// is none to give.
+void* hookFor(int f, void* original, const char** why) {
+  void* forward = original;
+  if (kWatched[f].forwardTo) {
+    HMODULE owner = nullptr;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           static_cast<LPCSTR>(original), &owner))
+      forward = reinterpret_cast<void*>(GetProcAddress(owner, kWatched[f].forwardTo));
+    else forward = nullptr;
+    if (!forward) {
+      *why = "no va_list form beside it to hand over to";
+      return nullptr;
     }
-    gReplaced[s][f] = original;
-    gReal[s][f] = real;
-    return kWatched[f].hooks[s];
   }
-  return nullptr;
+  const int copy = copyFor(f, original, forward, nullptr);
+  if (copy < 0) {
+    *why = "every copy of its hook serves another function";
+    return nullptr;
+  }
+  return kWatched[f].hooks[copy];
 }
 
 bool isHook(void* p) {
@@ -227,11 +227,25 @@ bool isHook(void* p) {
   return false;
 }
 
-void writeSlot(void** slot, void* value) {
-  DWORD old = 0;
-  if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old)) return;
-  *slot = value;
-  VirtualProtect(slot, sizeof *slot, old, &old);
+// Writes a slot; its page keeps its protection (execute rights too) but for
+// the moment of the write. An empty answer when it worked, else why not.
+std::string writeSlot(void** slot, void* value) {
+  MEMORY_BASIC_INFORMATION page{};
+  if (!VirtualQuery(slot, &page, sizeof page)) return "its page cannot be queried";
+  const DWORD executable = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+  const DWORD writable = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+  const DWORD original = page.Protect;
+  const bool change = !(original & writable);
+  DWORD was = 0;
+  if (change && !VirtualProtect(slot, sizeof *slot, (original & executable) ? PAGE_EXECUTE_READWRITE : PAGE_READWRITE,
+                                &was)) {
+    char why[64];
+    std::snprintf(why, sizeof why, "VirtualProtect failed with error %lu", GetLastError());
+    return why;
+  }
+  InterlockedExchangePointer(slot, value);
+  if (change) VirtualProtect(slot, sizeof *slot, was, &was);
+  return "";
 }
 
 // Points the module's imports of watched functions at the hooks.
@@ -243,6 +257,7 @@ void patchImports(HMODULE module) {
   if (nt->Signature != IMAGE_NT_SIGNATURE) return;
   const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   if (!dir.VirtualAddress || !dir.Size) return;
+  const std::string file = moduleFile(module);
   for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
     auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
     // Without the name table (an old linker's bound imports) the slots are
@@ -262,7 +277,10 @@ void patchImports(HMODULE module) {
           if (reinterpret_cast<void*>(GetProcAddress(from, kWatched[g].name)) == original) f = g;
       }
       if (f < 0) continue;
-      if (void* hook = hookFor(f, original)) writeSlot(slot, hook);
+      const char* why = "";
+      void* hook = hookFor(f, original, &why);
+      const std::string failed = hook ? writeSlot(slot, hook) : why;
+      if (!failed.empty()) unwatched(file, kWatched[f].name, failed);
     }
   }
 }
@@ -281,12 +299,6 @@ std::vector<HMODULE> loadedModules() {
   return modules;
 }
 
-std::string moduleFile(HMODULE m) {
-  char path[MAX_PATH] = {0};
-  GetModuleFileNameA(m, path, MAX_PATH);
-  return path;
-}
-
 bool underWindowsDirectory(const std::string& path) {
   char dir[MAX_PATH] = {0};
   const UINT n = GetWindowsDirectoryA(dir, MAX_PATH);
@@ -294,7 +306,14 @@ bool underWindowsDirectory(const std::string& path) {
          (path[n] == '\\' || path[n] == '/');
 }
 
-std::vector<HMODULE> gBefore;
+bool contains(const std::vector<HMODULE>& list, HMODULE m) {
+  for (HMODULE x : list)
+    if (x == m) return true;
+  return false;
+}
+
+std::mutex gPatching;  // watch() and libraries loaded on other threads
+std::vector<HMODULE> gBefore, gSeen;
 bool gBegun = false;
 
 }  // namespace
@@ -305,33 +324,16 @@ void begin() {
   gBefore = loadedModules();
   gBegun = true;
 }
-void watch() {
+void watch() { detail::watchNewcomers(); }
+void detail::watchNewcomers() {
+  Paused paused;
+  std::lock_guard<std::mutex> lock(gPatching);
   if (!gBegun) return;
   for (HMODULE m : loadedModules()) {
-    bool old = false;
-    for (HMODULE b : gBefore) old = old || b == m;
-    if (!old && !underWindowsDirectory(moduleFile(m))) patchImports(m);
+    if (contains(gBefore, m) || contains(gSeen, m)) continue;
+    gSeen.push_back(m);
+    if (!underWindowsDirectory(moduleFile(m))) patchImports(m);
   }
-}
-void setAudioThread(bool on) {
-  gAudioThread = GetCurrentThreadId();
-  gWatching = on ? 1 : 0;
-}
-void reset() {
-  gCounts[0] = gCounts[1] = gCounts[2] = 0;
-  gFirst = "";
-  gFirstCaller = nullptr;
-}
-long allocations() { return gCounts[kAllocation]; }
-long locks() { return gCounts[kLock]; }
-long systemCalls() { return gCounts[kSystemCall]; }
-std::string first() {
-  HMODULE caller = nullptr;
-  if (gFirstCaller && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                             GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                         static_cast<LPCSTR>(gFirstCaller), &caller))
-    return std::string(gFirst) + " called from " + moduleFile(caller);
-  return gFirst;
 }
 }  // namespace validate::rt
 

@@ -25,8 +25,6 @@ std::string escaped(const std::string& s) {
   return r;
 }
 
-const char* word(char kind) { return kind == 'P' ? "PASS" : kind == 'W' ? "WARN" : "FAIL"; }
-
 // One test case: the lines of one check; a failure when one of them is.
 std::string testCase(const std::string& group, const std::string& name, const std::vector<const Result*>& lines,
                      const char* skipped, int* failures, int* skips) {

@@ -30,6 +30,7 @@ const std::vector<Group>& groups() {
       {"programs", checkPrograms, 60},   {"processing", checkProcessing, 90}, {"realtime", checkRealtime, 30},
       {"floatstate", checkFloatState, 60}, {"threads", checkThreads, 30},    {"midi", checkMidi, 60},
       {"editor", checkEditor, 60},       {"lifecycle", checkLifecycle, 90},   {"fuzz", checkFuzz, 90},
+      {"robustness", checkRobustness, 60, true},
   };
   return list;
 }
@@ -51,8 +52,6 @@ bool isTerminal(std::FILE* f) {
   return isatty(fileno(f)) != 0;
 #endif
 }
-
-const char* word(char kind) { return kind == 'P' ? "PASS" : kind == 'W' ? "WARN" : "FAIL"; }
 
 std::string groupNames() {
   std::string all;
@@ -104,9 +103,10 @@ void requireLoads(const Options& o) {
     if (r.kind == 'F' && !ending.crashed && r.text.rfind(prefix, 0) == 0) throw std::runtime_error(r.text.substr(prefix.size()));
 }
 
-// One group in its child; a hang, crash or early end becomes a FAIL of the
-// check it happened in.
-GroupRun runGroup(const Group& g, const Options& o) {
+// One child for a group (or, in a hostile group, for one check); a hang,
+// crash or early end becomes a FAIL of the check it happened in, or a WARN
+// in a hostile group, whose calls no host sends.
+GroupRun runInChild(const Group& g, const Options& o) {
   const int limit = static_cast<int>(g.timeLimitSeconds * (o.level > 5 ? o.level / 5.0 : 1.0));
   ChildOutput output;
   const auto t0 = std::chrono::steady_clock::now();
@@ -114,19 +114,40 @@ GroupRun runGroup(const Group& g, const Options& o) {
   GroupRun run{g.name, output.results, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(),
                {}};
   const std::string during = output.lastStep.empty() ? "" : " during: " + output.lastStep;
+  const char kind = g.hostile ? 'W' : 'F';
+  const std::string consequence = g.hostile ? "; no host sends this call" : "";
   if (ending.timedOut)
-    run.results.push_back({'F', format("%s: hung: no progress for %d s of its own time (or %d s on the clock), or not "
-                                       "done in %d s of its own time (or %d s on the clock)%s",
-                                       g.name, limit, 10 * limit, 10 * limit, 40 * limit, during.c_str()),
+    run.results.push_back({kind,
+                           format("%s: hung: no progress for %d s of its own time (or %d s on the clock), or not "
+                                  "done in %d s of its own time (or %d s on the clock)%s%s",
+                                  g.name, limit, 10 * limit, 10 * limit, 40 * limit, during.c_str(), consequence.c_str()),
                            output.lastCheck});
   else if (ending.crashed || ending.code != 0 || !output.finished)
-    run.results.push_back(
-        {'F', format("%s: %s%s", g.name, describeEnding(ending).c_str(), during.c_str()), output.lastCheck});
+    run.results.push_back({kind, format("%s: %s%s%s", g.name, describeEnding(ending).c_str(), during.c_str(),
+                                        consequence.c_str()),
+                           output.lastCheck});
   for (Result& r : run.results)
     if (r.kind == 'F') r.text += format(" (seed %llu)", static_cast<unsigned long long>(o.seed));
   run.started = output.checksStarted;
-  run.crashed = ending.crashed;
+  run.crashed = ending.crashed && !g.hostile;
   return run;
+}
+
+// A group in its child; a hostile group's checks each in a child of its own,
+// so that one call that ends the plug-in leaves the others to be tried.
+GroupRun runGroup(const Group& g, const Options& o) {
+  if (!g.hostile) return runInChild(g, o);
+  GroupRun all{g.name, {}, 0.0, {}};
+  for (const Check& c : checks()) {
+    if (groupOf(c.name) != g.name || !selected(c.name, o.only, o.skip)) continue;
+    Options one = o;
+    one.only = c.name;
+    const GroupRun run = runInChild(g, one);
+    all.results.insert(all.results.end(), run.results.begin(), run.results.end());
+    all.seconds += run.seconds;
+    all.started.insert(run.started.begin(), run.started.end());
+  }
+  return all;
 }
 
 struct Totals {

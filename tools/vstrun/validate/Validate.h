@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "validate/Support.h"
+#include "validate/Report.h"
 
 namespace validate {
 

@@ -4,7 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <mutex>
+#include <stdexcept>
 
 namespace vsthost {
 
@@ -84,21 +85,13 @@ EffectInfo queryInfo(AEffect* effect) {
 
 namespace {
 
-// Which Host a request belongs to. Few hosts ever live at once, so a list
-// under a lock is plenty; the lock is never held while a Host answers.
-std::mutex gHostsMutex;
-std::vector<Host*> gHosts;    // in order of creation
-Host* gLoading = nullptr;     // the Host whose module's entry runs now
-
-Host* findHost(AEffect* effect) {
-  std::lock_guard<std::mutex> lock(gHostsMutex);
-  if (effect) {
-    for (Host* h : gHosts)
-      if (h->effect() == effect) return h;
-  }
-  if (gLoading) return gLoading;
-  return gHosts.empty() ? nullptr : gHosts.back();
-}
+// Which Host a request belongs to. The callback may come on the audio
+// thread, so finding the Host takes no lock: a fixed table of slots, which
+// Hosts take and leave under a lock, read without one.
+std::mutex gHostsMutex;  // for taking and leaving slots
+std::atomic<Host*> gHosts[Host::kMaxHosts];
+std::atomic<Host*> gLoading{nullptr};  // the Host whose module's entry runs now
+uint64_t gCreated = 0;  // under gHostsMutex
 
 const char* const kYes[] = {"sendVstEvents",   "sendVstMidiEvent", "sendVstTimeInfo",
                             "startStopProcess", "sizeWindow",       "supportShell"};
@@ -118,13 +111,24 @@ void writeText(void* dst, const std::string& text, size_t capacity) {
 
 Host::Host() {
   std::lock_guard<std::mutex> lock(gHostsMutex);
-  gHosts.push_back(this);
+  serial_ = ++gCreated;
+  for (std::atomic<Host*>& slot : gHosts)
+    if (!slot.load()) {
+      slot.store(this, std::memory_order_release);
+      return;
+    }
+  throw std::runtime_error("more than " + std::to_string(kMaxHosts) + " hosts at once");
 }
 
 Host::~Host() {
-  std::lock_guard<std::mutex> lock(gHostsMutex);
-  gHosts.erase(std::remove(gHosts.begin(), gHosts.end(), this), gHosts.end());
-  if (gLoading == this) gLoading = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(gHostsMutex);
+    for (std::atomic<Host*>& slot : gHosts)
+      if (slot.load() == this) slot.store(nullptr);
+    Host* self = this;
+    gLoading.compare_exchange_strong(self, nullptr);
+  }
+  flushLog();
 }
 
 void Host::attach(AEffect* effect) { effect_.store(effect); }
@@ -132,24 +136,70 @@ void Host::detach() { effect_.store(nullptr); }
 
 void Host::beginLoading(VstInt32 uniqueId) {
   loadingId_.store(uniqueId);
-  std::lock_guard<std::mutex> lock(gHostsMutex);
-  gLoading = this;
+  gLoading.store(this);
 }
 
 void Host::endLoading() {
-  std::lock_guard<std::mutex> lock(gHostsMutex);
-  if (gLoading == this) gLoading = nullptr;
+  Host* self = this;
+  gLoading.compare_exchange_strong(self, nullptr);
 }
 
 void Host::setDirectory(const std::string& dir) { writeText(directory_, dir, sizeof directory_); }
 
-void Host::log(const std::string& line) const {
-  if (log_) log_(line);
+void Host::note(VstInt32 opcode, VstInt32 index, float opt, const char* text) {
+  if (log_) requests_.add(opcode, index, opt, text);
+}
+
+namespace {
+
+std::string describe(const Request& r) {
+  char line[160];
+  switch (r.opcode) {
+    case audioMasterAutomate:
+      std::snprintf(line, sizeof line, "automate parameter %d = %g", static_cast<int>(r.index),
+                    static_cast<double>(r.opt));
+      break;
+    case audioMasterBeginEdit:
+    case audioMasterEndEdit:
+      std::snprintf(line, sizeof line, "%s parameter %d", r.opcode == audioMasterBeginEdit ? "begin edit" : "end edit",
+                    static_cast<int>(r.index));
+      break;
+    case audioMasterCanDo:
+      std::snprintf(line, sizeof line, "can-do question not known: %s", r.text);
+      break;
+    case audioMasterIOChanged:
+      return "the plug-in changed its inputs or outputs (not followed)";
+    default:
+      std::snprintf(line, sizeof line, "request %d not served", static_cast<int>(r.opcode));
+  }
+  return line;
+}
+
+}  // namespace
+
+void Host::flushLog() {
+  Request r;
+  while (requests_.take(r))
+    if (log_) log_(describe(r));
+  if (const long dropped = requests_.takeDropped())
+    if (log_) log_(std::to_string(dropped) + " more requests came too fast to be listed");
+}
+
+Host* Host::find(AEffect* effect) {
+  Host* newest = nullptr;
+  for (std::atomic<Host*>& slot : gHosts) {
+    Host* h = slot.load(std::memory_order_acquire);
+    if (!h) continue;
+    if (effect && h->effect() == effect) return h;
+    if (!newest || h->serial_ > newest->serial_) newest = h;
+  }
+  if (Host* loading = gLoading.load(std::memory_order_acquire)) return loading;
+  return newest;
 }
 
 VstIntPtr VSTCALLBACK Host::route(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                   float opt) {
-  Host* host = findHost(effect);
+  Host* host = find(effect);
   if (!host) return opcode == audioMasterVersion ? kHostVstVersion : 0;
   return host->request(effect, opcode, index, value, ptr, opt);
 }
@@ -233,17 +283,10 @@ VstIntPtr Host::request(AEffect* effect, VstInt32 opcode, VstInt32 index, VstInt
   }
 }
 
-// Parameter changes the plug-in reports: passed on, and logged.
+// Parameter changes the plug-in reports: passed on, and noted for the log.
 VstIntPtr Host::edit(VstInt32 opcode, VstInt32 index, float opt) {
-  char line[96];
-  if (opcode == audioMasterAutomate) {
-    if (automate_) automate_(index, opt);
-    std::snprintf(line, sizeof line, "automate parameter %d = %g", static_cast<int>(index), static_cast<double>(opt));
-  } else {
-    std::snprintf(line, sizeof line, "%s parameter %d", opcode == audioMasterBeginEdit ? "begin edit" : "end edit",
-                  static_cast<int>(index));
-  }
-  log(line);
+  if (opcode == audioMasterAutomate && automate_) automate_(index, opt);
+  note(opcode, index, opt);
   return 1;
 }
 
@@ -275,7 +318,7 @@ VstIntPtr Host::identify(VstInt32 opcode, void* ptr) {
     case audioMasterGetVendorVersion: return identity_.vendorVersion;
     case audioMasterCanDo: {
       const VstIntPtr answer = canDo(static_cast<const char*>(ptr));
-      if (answer == 0) log(std::string("can-do question not known: ") + (ptr ? static_cast<const char*>(ptr) : "(null)"));
+      if (answer == 0) note(audioMasterCanDo, 0, 0.0f, ptr ? static_cast<const char*>(ptr) : "(null)");
       return answer;
     }
     case audioMasterGetLanguage: return 1;  // English
@@ -310,16 +353,13 @@ VstIntPtr Host::serve(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPt
       return e ? e->numParams : 0;
     }
     case audioMasterIOChanged:
-      log("the plug-in changed its inputs or outputs (not followed)");
+      note(opcode);
       return 0;
     case audioMasterSizeWindow:
       return sizeWindow_ && sizeWindow_(index, static_cast<int>(value)) ? 1 : 0;
-    default: {
-      char line[64];
-      std::snprintf(line, sizeof line, "request %d not served", static_cast<int>(opcode));
-      log(line);
+    default:
+      note(opcode);
       return 0;
-    }
   }
 }
 

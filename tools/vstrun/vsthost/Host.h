@@ -3,11 +3,12 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 
 #include "host/DAEffectX.h"
+#include "vsthost/RequestLog.h"
 
 namespace vsthost {
 
@@ -75,9 +76,12 @@ enum : VstInt32 { kProcessLevelUser = 1, kProcessLevelRealtime = 2, kProcessLeve
 // entry function) or with a record nobody attached go to the Host that is
 // loading a module right now (beginLoading), else to the newest Host.
 //
-// Threads: requests may come from any thread. The setters are meant for the
-// thread that drives the plug-in; plain values are atomics, so a request on
-// another thread sees either the old or the new value.
+// Threads: requests may come from any thread, the audio thread too: the
+// callback finds its Host and answers without allocating, locking,
+// formatting or printing (the log's lines are made later, by flushLog).
+// The setters are meant for the thread that drives the plug-in; plain
+// values are atomics, so a request on another thread sees either the old
+// or the new value. At most kMaxHosts Hosts live at once.
 class Host {
  public:
   struct Identity {
@@ -86,8 +90,11 @@ class Host {
     VstIntPtr vendorVersion = 1000;  // 1.0.0.0
   };
 
+  static constexpr int kMaxHosts = 256;
+
+  // Throws std::runtime_error when kMaxHosts Hosts live already.
   Host();
-  ~Host();
+  ~Host();  // flushes the log
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
@@ -127,14 +134,19 @@ class Host {
   // Whether the plug-in asked for MIDI (audioMasterWantMidi).
   bool wantsMidi() const { return wantsMidi_.load(); }
 
-  // Called for audioMasterAutomate (index, value).
+  // Called for audioMasterAutomate (index, value) on the thread of the
+  // request, the audio thread too: fn must not allocate or block there.
   void onAutomate(std::function<void(VstInt32, float)> fn) { automate_ = std::move(fn); }
-  // Called for audioMasterSizeWindow (width, height); answers 1 when the
-  // function does, 0 without one.
+  // Called for audioMasterSizeWindow (width, height) on the editor's thread;
+  // answers 1 when the function does, 0 without one.
   void onSizeWindow(std::function<bool(int, int)> fn) { sizeWindow_ = std::move(fn); }
   // Receives one line per noteworthy request (automation, edits, requests
-  // this host does not serve); none by default.
+  // this host does not serve); none by default. The requests are recorded
+  // as they come and handed to fn by flushLog, on the thread that calls it.
   void onLog(std::function<void(const std::string&)> fn) { log_ = std::move(fn); }
+  // Hands the requests recorded since the last call to the log function,
+  // one line each, oldest first.
+  void flushLog();
 
   // The answer to every request; the callback lands here.
   VstIntPtr request(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt);
@@ -147,6 +159,8 @@ class Host {
   const VstTimeInfo* timeInfo(VstIntPtr filter);
 
  private:
+  // The Host a request with this record belongs to (see the class comment).
+  static Host* find(AEffect* effect);
   static VstIntPtr VSTCALLBACK route(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
                                      void* ptr, float opt);
   // The parts of request, by subject.
@@ -154,8 +168,10 @@ class Host {
   VstIntPtr transport(VstInt32 opcode, VstIntPtr value);
   VstIntPtr identify(VstInt32 opcode, void* ptr);
   VstIntPtr serve(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value);
-  void log(const std::string& line) const;
+  // Records a request for the log, when there is one.
+  void note(VstInt32 opcode, VstInt32 index = 0, float opt = 0.0f, const char* text = nullptr);
 
+  uint64_t serial_ = 0;  // the order of creation
   std::atomic<AEffect*> effect_{nullptr};
   std::atomic<VstInt32> loadingId_{0};
   std::atomic<double> sampleRate_{44100.0};
@@ -171,6 +187,7 @@ class Host {
   std::function<void(VstInt32, float)> automate_;
   std::function<bool(int, int)> sizeWindow_;
   std::function<void(const std::string&)> log_;
+  RequestLog requests_;
   char directory_[1024] = {};
   VstTimeInfo time_{};  // valid until the next audioMasterGetTime
 };

@@ -125,6 +125,19 @@ TEST_F(VstrunEditor, ShowsVantorelsOwnPixelsWithTheFadersWhereTheParametersPutTh
   EXPECT_TRUE(failsWith(runVstrun({"editor", vtest::modulePath(), "--scale", "0.5"}), "--scale must be from 1 to 8"));
 }
 
+TEST_F(VstrunEditor, PhotographsVantorelAtTheScaleItSends) {
+  // At 2 the editor draws its 2x pictures: the screenshot is the scaled
+  // window, pixel for pixel what the picture script composed.
+  const std::string shot = path("editor-2x.png");
+  const ProcessResult r = runVstrun({"editor", vtest::modulePath(), "--seconds", "0.3", "--scale", "2", "--param",
+                                     "Buff Size=0.5", "--param", "Volume=1", "--screenshot", shot});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const toolkit::Picture expected = etest::referenceEditor(2.0, 33, 66, false);
+  ASSERT_EQ(expected.width(), 500);
+  std::string first;
+  EXPECT_EQ(etest::differences(etest::readPng(shot), expected, &first), 0) << "first at " << first;
+}
+
 TEST_F(VstrunEditor, SendsTheScaleFirstAndGrowsTheWindowWhenTheEditorAsks) {
   // No scale sent: the fixture opens at 120 x 80 and, with Width 0, stays so.
   const ProcessResult plain = runVstrun({"editor", vtest::fixturePath("Sizer"), "--seconds", "0.2", "--param",

@@ -19,7 +19,8 @@ namespace {
 
 // A child's own time since the watch last looked: on Linux the CPU time its
 // threads used (utime + stime), or all the wall time when none of its
-// threads could run (blocked in a wait, a pause or a lock); on Windows the
+// threads could run (blocked in a wait, a pause or a lock) at this look and
+// the one before; on Windows the
 // CPU time it used plus the time the machine had a processor idle that it
 // could have used. A child kept waiting for a processor, or stopped by a
 // debugger, is not counted.
@@ -83,10 +84,16 @@ struct ChildClock {
       }
       closedir(d);
     }
+    // A child blocked now may have been stopped, or waiting for a
+    // processor, for most of the interval: the wall time counts only when
+    // it was blocked at the last look too.
+    const bool blockedThrough = blocked && wasBlocked;
+    wasBlocked = blocked && !stopped;
     if (stopped) return 0;
-    if (blocked) return wall;
+    if (blockedThrough) return wall;
     return used < wall ? used : wall;
   }
+  bool wasBlocked = false;
 };
 #endif
 

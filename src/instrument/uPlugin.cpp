@@ -225,8 +225,6 @@ VstIntPtr APlugin::vendorSpecific(VstInt32 index, VstIntPtr value, void* ptr, fl
 VstInt32 APlugin::canDo(char* text) {
   if (!text) return -1;
   if (std::strcmp(text, "receiveVstEvents") == 0 || std::strcmp(text, "receiveVstMidiEvent") == 0) return 1;
-  // Hosts that scale editors send the factor (vendorSpecific) to those that say so.
-  if (std::strcmp(text, "supportsViewDpiScaling") == 0) return 1;
   return -1;
 }
 

@@ -232,14 +232,14 @@ TEST_F(Dialogue, IdentityAnswers) {
     EXPECT_EQ(plugin.dispatch(op, 0, 0, nullptr), 0) << "null buffer, opcode " << op;
 }
 
-TEST_F(Dialogue, CanDoReceivesEventsScalesItsEditorAndNothingElse) {
+TEST_F(Dialogue, CanDoReceivesEventsAndNothingElse) {
   auto canDo = [&](const char* text) {
     std::string copy(text);
     return plugin.dispatch(effCanDo, 0, 0, &copy[0]);
   };
   EXPECT_EQ(canDo("receiveVstEvents"), 1);
   EXPECT_EQ(canDo("receiveVstMidiEvent"), 1);
-  EXPECT_EQ(canDo("supportsViewDpiScaling"), 1) << "hosts send the display scale only to those that say so";
+  EXPECT_EQ(canDo("supportsViewDpiScaling"), -1) << "the display scale is taken when sent, never announced";
   EXPECT_EQ(canDo("ReceiveVstEvents"), -1);
   EXPECT_EQ(canDo("receivevstmidievent"), -1);
   EXPECT_EQ(canDo("receiveVstEvents "), -1);

@@ -69,6 +69,7 @@ progress_of() { # $1 kind  $2 log
       if (kind == "build" && all) { printf "%d of %d compiled or linked (%d%%), last %s\n", done, all, 100 * done / all, what; exit }
       if (kind == "tests" && (all || starts)) {
         on = ""; for (i = starts; i >= 1 && length(on) < 60; i--) if (order[i] in running) { on = on (on ? ", " : "") order[i]; delete running[order[i]] }
+        if (!all) { printf "%d started, none done yet%s\n", starts, on ? "; running " on : ""; exit }
         printf "%d of %d tests done, %d failed%s\n", done, all, failed, on ? "; running " on : ""; exit }
       if (kind == "apt" && done) { printf "%d of %d packages set up, last %s\n", done, all, what; exit }
       if (kind == "apt" && got && all) { printf "%d of %d packages downloaded\n", got, all; exit }

@@ -10,9 +10,11 @@
 # The repository is shared at its own path (9p), a second time as it is
 # (reporaw: without the machine's binds over its programs), and so is a job
 # folder:
-# a job is NAME.new (argv, cwd, timeout, kind) that the machine's agent turns
-# into NAME.done (out, err, rc). The disk runs as a snapshot: the image never
-# changes, and every boot starts from the prefixes as the image has them.
+# a job is NAME.new (argv, cwd, timeout, kind, env) that the machine's agent
+# turns into NAME.done (out, err, rc). Of this side's environment the program
+# gets GoogleTest's variables (GTEST_*), as Wine passes them here, and no
+# others. The disk runs as a snapshot: the image never changes, and every
+# boot starts from the prefixes as the image has them.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/common.sh"
@@ -86,6 +88,8 @@ run() { # $1 win32 | wow64, then the program and its arguments
   echo "$cwd" >"$job.tmp/cwd"
   echo "$W32_TIMEOUT" >"$job.tmp/timeout"
   echo "$kind" >"$job.tmp/kind"
+  local v
+  for v in $(compgen -e -- GTEST_); do printf '%s=%s\0' "$v" "${!v}"; done >"$job.tmp/env"
   mv "$job.tmp" "$job.new"
   # The machine enforces the limit; this wait only outlasts it. It waits
   # without starting a process each time round (read -t on a pipe nobody

@@ -38,5 +38,10 @@ rc=$?
 [ "$rc" -eq 124 ] || fail "time limit: expected status 124, got $rc"
 [ $((SECONDS - start)) -lt 45 ] || fail "time limit: the program ran $((SECONDS - start)) s"
 
-[ $failures -eq 0 ] && echo "runner: status, output, file arguments, programs elsewhere and time limit as expected"
+# GoogleTest's variables reach the program (a sharded test program relies on
+# them), either way.
+out=$(GTEST_SHARD_INDEX=3 "$run" cmd /c "echo %GTEST_SHARD_INDEX%" 2>/dev/null | tr -d '\r')
+[ "$out" = 3 ] || fail "GTEST_SHARD_INDEX did not reach the program: got '$out'"
+
+[ $failures -eq 0 ] && echo "runner: status, output, file arguments, programs elsewhere, time limit and GoogleTest's variables as expected"
 exit $((failures > 0))

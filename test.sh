@@ -27,12 +27,12 @@ source "$ROOT/scripts/common.sh"
 # What each step installs (scripts/deps.sh's sets) and what it runs.
 step_sets() {
   case $1 in
-    linux64|linux64-asan|linux64-tsan) echo demo linux ;;
-    linux32) echo demo linux32 ;;
-    win64) echo demo windows ;;
-    win32) echo demo windows win32 win32-machine ;;
-    fuzz) echo demo fuzz ;;
-    release) echo demo linux32 windows win32 win32-machine release ;;
+    linux64|linux64-asan|linux64-tsan) echo demo pictures linux ;;
+    linux32) echo demo pictures linux32 ;;
+    win64) echo demo pictures windows ;;
+    win32) echo demo pictures windows win32 win32-machine ;;
+    fuzz) echo demo pictures fuzz ;;
+    release) echo demo pictures linux32 windows win32 win32-machine release ;;
   esac
 }
 step_text() {

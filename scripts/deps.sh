@@ -33,7 +33,7 @@ set_text() {
     win32-machine) echo "the emulated machine's image, where the kernel runs no 32-bit programs (VANTOREL_WIN32_EMULATED=1 forces it)" ;;
     fuzz) echo "clang and its libFuzzer runtime" ;;
     release) echo "the packaging tools: NSIS, lintian, dpkg-dev, zip" ;;
-    pictures) echo "tools/pictures: Pillow and the DejaVu fonts" ;;
+    pictures) echo "tools/pictures, which also composes the editor tests' reference pictures in every build: Pillow and the DejaVu fonts" ;;
     test) echo "all of the above" ;;
   esac
 }

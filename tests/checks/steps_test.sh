@@ -97,7 +97,10 @@ fi
 # test.sh lists every step; an unknown step is refused before anything runs.
 "$ROOT/test.sh" --list >"$tmp/list"
 check "test.sh --list names each step with what it runs and installs" \
-  bash -c "for s in linux64 linux64-asan linux64-tsan linux32 win64 win32 fuzz release; do grep -qx \$s '$tmp/list' || exit 1; done; grep -q 'installs: demo windows win32' '$tmp/list'"
+  bash -c "for s in linux64 linux64-asan linux64-tsan linux32 win64 win32 fuzz release; do grep -qx \$s '$tmp/list' || exit 1; done; grep -q 'installs: demo pictures windows win32' '$tmp/list'"
+# Every build with tests composes the editor's reference pictures (Pillow).
+check "every step installs the picture script's set" \
+  bash -c "[ \$(grep -c '^ *installs: .*\bpictures\b' '$tmp/list') -eq 8 ]"
 VANTOREL_SKIP_DEPS=1 "$ROOT/test.sh" linux64 nosuchstep >"$tmp/unknown" 2>&1
 check "test.sh refuses an unknown step" bash -c "[ $? -eq 2 ] && grep -q \"unknown step 'nosuchstep'\" '$tmp/unknown'"
 

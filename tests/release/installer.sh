@@ -39,9 +39,32 @@ VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$ROOT/build/linux64/CMak
 key_uninst='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantorel'
 key_app='HKLM\Software\Vantorel'
 # $1 the runner (R or W); then a path: 0 when it exists.
-exists() { "$1" cmd /c if exist "$2" exit 7 >/dev/null 2>&1; [ $? -eq 7 ]; }
+# Now and then Wine fails to start a program while another one ends (as the
+# uninstaller's copy does): a look that could not be taken is taken once more,
+# and what each attempt said goes to wine-looks.log.
+# look R PATH: 7 when PATH is there, 8 when not (any other status is no
+# answer); there and gone pass only on the answer they name.
+look() {
+  local rc
+  for _ in 1 2; do
+    "$1" cmd /c if exist "$2" '(exit' '7)' else exit 8 >>"$work/wine-looks.log" 2>&1
+    rc=$?
+    case $rc in 7|8) return $rc ;; esac
+    echo "look $2: status $rc" >>"$work/wine-looks.log"
+  done
+  return $rc
+}
+there() { look "$@"; [ $? -eq 7 ]; }
+gone() { look "$@"; [ $? -eq 8 ]; }
 has_key() { "$1" reg query "$2" /reg:32 >/dev/null 2>&1; }
-fetch() { "$1" cmd /c copy /y "$2" "$(winpath "$3")" >/dev/null 2>&1 && [ -f "$3" ]; }
+fetch() {
+  for _ in 1 2; do
+    rm -f "$3"
+    "$1" cmd /c copy /y "$2" "$(winpath "$3")" >>"$work/wine-looks.log" 2>&1 && [ -f "$3" ] && return 0
+    echo "fetch $2: failed" >>"$work/wine-looks.log"
+  done
+  return 1
+}
 # The uninstaller finishes in a copy of itself after it returns: wait for it
 # to take our keys away.
 uninstall() { # $1 runner, $2 install folder
@@ -53,7 +76,7 @@ left_of() { # $1 runner, then paths and keys
   local r=$1 x left=()
   shift
   for x in "$@"; do
-    case $x in HKLM*) has_key "$r" "$x" && left+=("$x") ;; *) exists "$r" "$x" && left+=("$x") ;; esac
+    case $x in HKLM*) has_key "$r" "$x" && left+=("$x") ;; *) gone "$r" "$x" || left+=("$x") ;; esac
   done
   echo "${left[*]}"
 }
@@ -77,8 +100,8 @@ fi
 vst='C:\Music\VST Plug-ins Ünï\' app='C:\Apps\Vantorel'  # the folder named with its trailing backslash
 R "$inst/Vantorel-setup.exe" /S "/VST32=$vst" "/D=$app" >"$work/install.log" 2>&1
 rc=$?
-if [ $rc -eq 0 ] && exists R "${vst}Vantorel.dll" && exists R "$app\\Uninstall Vantorel.exe" &&
-    exists R "$app\\Vantorel LICENSE.txt" && exists R "$app\\Vantorel THIRD-PARTY.txt" && has_key R "$key_uninst"; then
+if [ $rc -eq 0 ] && there R "${vst}Vantorel.dll" && there R "$app\\Uninstall Vantorel.exe" &&
+    there R "$app\\Vantorel LICENSE.txt" && there R "$app\\Vantorel THIRD-PARTY.txt" && has_key R "$key_uninst"; then
   ok installer-silent
 else
   bad installer-silent "setup exited $rc, or a file or key of ours is missing: $(tail -n 5 "$work/install.log")"
@@ -129,7 +152,7 @@ done
 # Both plug-ins into one folder: refused (spelled differently), nothing done.
 W "$inst/Vantorel-setup.exe" /S '/VST32=C:\Same Folder\' '/VST64=c:\SAME FOLDER' "/D=$app" >"$work/same.log" 2>&1
 rc=$?
-if [ $rc -ne 0 ] && ! exists W 'C:\Same Folder' && ! has_key W "$key_app"; then
+if [ $rc -ne 0 ] && gone W 'C:\Same Folder' && ! has_key W "$key_app"; then
   ok installer-same-folder-refused
 else
   bad installer-same-folder-refused "setup exited $rc for one folder given twice, or installed something"
@@ -162,7 +185,7 @@ fi
 # Reinstalled without the 64-bit plug-in: its copy and the folder made for it go.
 W "$inst/Vantorel-setup.exe" /S /NO64 >>"$work/install64.log" 2>&1
 rc=$?
-if [ $rc -eq 0 ] && ! exists W "$v64" && exists W "$v32\\Vantorel.dll"; then
+if [ $rc -eq 0 ] && gone W "$v64" && there W "$v32\\Vantorel.dll"; then
   ok installer-64bit-left-out
 else
   bad installer-64bit-left-out "setup /NO64 exited $rc; the earlier 64-bit copy or its folder is still there, or the 32-bit one is gone"

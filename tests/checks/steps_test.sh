@@ -89,7 +89,7 @@ VANTOREL_WIN32_EMULATED=1 "$ROOT/scripts/deps.sh" --packages win32 >"$tmp/w32"
 check "the emulated way installs the machine's tools, not wine32" \
   bash -c "grep -qx qemu-system-x86 '$tmp/w32' && ! grep -q '^wine32' '$tmp/w32'"
 if [ "$native" -eq 0 ]; then
-  "$ROOT/scripts/deps.sh" --packages win32 >"$tmp/w32n"
+  VANTOREL_WIN32_EMULATED=0 "$ROOT/scripts/deps.sh" --packages win32 >"$tmp/w32n"
   check "the native way installs wine32, not the machine's tools" \
     bash -c "grep -qx 'wine32:i386' '$tmp/w32n' && ! grep -q '^qemu-system' '$tmp/w32n'"
 fi

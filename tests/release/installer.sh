@@ -38,7 +38,7 @@ VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$ROOT/build/linux64/CMak
 
 key_uninst='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantorel'
 key_app='HKLM\Software\Vantorel'
-# $1 the runner (R or W); then a path: 0 when it exists.
+# Each takes the runner (R or W) first.
 # Now and then Wine fails to start a program while another one ends (as the
 # uninstaller's copy does): a look that could not be taken is taken once more,
 # and what each attempt said goes to wine-looks.log.

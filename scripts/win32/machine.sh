@@ -38,8 +38,11 @@ start() {
     [ -f "$IMG/version" ] ||
       { echo "win32-run: no machine image for these guest scripts in $IMG (scripts/win32/image.sh builds it; scripts/deps.sh runs that)" >&2; exit 1; }
     rm -rf "$JOBS"; mkdir -p "$JOBS"
+    # The bell: the machine's second serial port, a byte for each job sent.
+    rm -f "$VM/bell.in" "$VM/bell.out"
+    mkfifo "$VM/bell.in" "$VM/bell.out" || exit 1
     setsid qemu-system-x86_64 -accel tcg,thread=multi -cpu max,-smap -smp 2 -m 3072 \
-      -display none -nic none -monitor none -serial "file:$VM/console.log" -no-reboot \
+      -display none -nic none -monitor none -serial "file:$VM/console.log" -serial "pipe:$VM/bell" -no-reboot \
       -kernel "$IMG/vmlinuz" -initrd "$IMG/initrd.gz" \
       -append "console=ttyS0 quiet panic=1 no_timer_check vinit=/usr/sbin/vantorel-init vmode=serve vroot=$W32_ROOT" \
       -drive "file=$IMG/root.img,if=virtio,format=raw" -snapshot \
@@ -73,6 +76,42 @@ stop_locked() {
   rm -f "$VM/qemu.pid"
 }
 
+# What the machine copies to its disk before a job (it cannot run programs
+# and DLLs from the shared folder), one "PATH<tab>SIZE.TIME" line each, PATH
+# relative to the repository: every program and DLL under build/win32, and
+# each that an argument names anywhere in the repository (plain, relative to
+# the job's folder, as a Z: path with either slash, or as an --option=value's
+# value) with the others in its folder. Listed here, at the host's speed.
+job_files() { # $1 the job's folder, then its arguments
+  local cwd=$1 a p
+  shift
+  {
+    find "$W32_ROOT/build/win32/" \( -name CMakeFiles -o -name _deps \) -prune -o \
+      -type f \( -iname '*.exe' -o -iname '*.dll' \) -printf '%p\t%s.%T@\n' 2>/dev/null
+    for a in "$@"; do
+      for p in "$a" "${a#*=}"; do
+        p=${p//\\//}
+        case $p in [Zz]:/*) p=${p:2} ;; esac
+        case $p in /*) ;; *) p="$cwd/$p" ;; esac
+        case ${p,,} in *.exe|*.dll) ;; *) continue ;; esac
+        p=$(realpath -ms -- "$p")
+        case $p in "$W32_ROOT"/*) ;; *) continue ;; esac
+        [ -f "$p" ] && find "${p%/*}/" -maxdepth 1 -type f \( -iname '*.exe' -o -iname '*.dll' \) -printf '%p\t%s.%T@\n'
+      done
+    done
+  } | awk -v r="$W32_ROOT/" 'index($0, r) == 1 { print substr($0, length(r) + 1) }' | sort -u
+}
+
+# Wakes the machine's agent for a new job; without a bell (a machine booted
+# by an older script) it finds the job by itself within a second.
+ring() {
+  local fd
+  [ -p "$VM/bell.in" ] || return 0
+  exec {fd}<>"$VM/bell.in" || return 0
+  printf j >&"$fd"
+  exec {fd}>&-
+}
+
 run() { # $1 win32 | wow64, then the program and its arguments
   local kind=$1
   shift
@@ -90,7 +129,9 @@ run() { # $1 win32 | wow64, then the program and its arguments
   echo "$kind" >"$job.tmp/kind"
   local v
   for v in $(compgen -e -- GTEST_); do printf '%s=%s\0' "$v" "${!v}"; done >"$job.tmp/env"
+  job_files "$cwd" "$@" >"$job.tmp/files"
   mv "$job.tmp" "$job.new"
+  ring
   # The machine enforces the limit; this wait only outlasts it. It waits
   # without starting a process each time round (read -t on a pipe nobody
   # writes to), leaving the processors to the machine.

@@ -17,6 +17,9 @@ VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$ROOT/build/linux64/CMak
 N="Vantorel-$VERSION"
 rm -rf "$WORK"
 mkdir -p "$WORK"
+# The installer's check, further down, runs in Wine prefixes of its own:
+# they boot now, while the files and packages are checked.
+"$ROOT/tests/release/installer.sh" --start "$WORK"
 
 # Every file listed, every sum right, nothing else in the folder.
 (cd "$REL" && sha256sum --quiet -c SHA256SUMS) >"$WORK/sums.log" 2>&1 &&

@@ -16,6 +16,10 @@
 #   nothing of ours.
 #
 #   installer.sh SETUP.exe WORK_FOLDER      (lines as tests/release/check.sh)
+#   installer.sh --start WORK_FOLDER        starts both runners (and Wine in
+#                                           each prefix) in the background and
+#                                           returns: they boot while other
+#                                           checks run
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 setup=$1 work=$(mkdir -p "$2" && cd "$2" && pwd)
@@ -29,6 +33,12 @@ winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 export VANTOREL_WINEPREFIX="$work/wine/prefix"
 R() { "$ROOT/scripts/win32-run.sh" "$@"; }
 W() { "$ROOT/scripts/win32-run.sh" --wow64 "$@"; }
+if [ "$setup" = --start ]; then
+  mkdir -p "$work/wine"
+  { R --start && R cmd /c exit; } >"$work/runner.log" 2>&1 &
+  { W --start && W cmd /c exit; } >"$work/runner64.log" 2>&1 &
+  exit 0
+fi
 inst="$ROOT/build/release-test-setup"  # programs the runner runs live under the repository
 trap 'R --stop >/dev/null 2>&1; rm -rf "$inst"' EXIT
 rm -rf "$inst"
@@ -93,7 +103,7 @@ same_render() { # $1 runner, $2 vstrun.exe, $3 installed DLL, $4 build DLL, $5 n
 }
 
 # ---- 32-bit Windows
-if ! R --start >"$work/runner.log" 2>&1; then
+if ! R --start >>"$work/runner.log" 2>&1; then
   bad installer "the 32-bit Wine runner did not start: $(tail -n 5 "$work/runner.log")"
   exit 1
 fi
@@ -119,10 +129,9 @@ fi
 uninstall R "$app"
 left=$(left_of R 'C:\Music' 'C:\Apps' "$key_uninst" "$key_app")
 [ -z "$left" ] && ok installer-uninstall || bad installer-uninstall "left behind: $left"
-R --stop >/dev/null 2>&1
 
 # ---- 64-bit Windows: the 32-bit installer under WoW64
-if ! W --start >"$work/runner64.log" 2>&1; then
+if ! W --start >>"$work/runner64.log" 2>&1; then
   bad installer-64bit "the WoW64 runner did not start: $(tail -n 5 "$work/runner64.log")"
   exit 1
 fi

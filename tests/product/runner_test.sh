@@ -31,6 +31,11 @@ cp "$win/vstrun.exe" "$win/Vantorel.dll" "$elsewhere/"
 (cd "$elsewhere" && "$run" ./vstrun.exe info Vantorel.dll) >"$win/tests/runner-elsewhere.txt" 2>&1 &&
   grep -q 'Vantorel' "$win/tests/runner-elsewhere.txt" ||
   fail "the same by relative paths: $(head -n 5 "$win/tests/runner-elsewhere.txt")"
+# Replaced after a run (as a rebuild does): the new file runs, not the old.
+cp "$win/tests/fixtures/Automates.dll" "$elsewhere/Vantorel.dll"
+"$run" "$elsewhere/vstrun.exe" info "$elsewhere/Vantorel.dll" >"$win/tests/runner-elsewhere.txt" 2>&1 &&
+  grep -q '^unique id *Auto ' "$win/tests/runner-elsewhere.txt" ||
+  fail "a DLL replaced after a run: $(head -n 8 "$win/tests/runner-elsewhere.txt")"
 
 start=$SECONDS
 VANTOREL_WIN32_TIMEOUT=3 "$run" "$win/vstrun.exe" editor "$win/Vantorel.dll" --seconds 60 >/dev/null 2>&1

@@ -18,8 +18,14 @@ N="Vantorel-$VERSION"
 rm -rf "$WORK"
 mkdir -p "$WORK"
 # The installer's check, further down, runs in Wine prefixes of its own:
-# they boot now, while the files and packages are checked.
-"$ROOT/tests/release/installer.sh" --start "$WORK"
+# they boot now, while the files and packages are checked. Whatever way this
+# script ends, the start-up and the runners end with it (the installer's
+# check stops them too, when it gets to run).
+setsid "$ROOT/tests/release/installer.sh" --start "$WORK" </dev/null >/dev/null 2>&1 &
+starting=$!
+# It waits for what it started: while it runs, its process group is ours.
+trap 'kill -0 $starting 2>/dev/null && kill -- -$starting 2>/dev/null; "$ROOT/tests/release/installer.sh" --stop "$WORK"' EXIT
+trap 'exit 130' INT TERM HUP
 
 # Every file listed, every sum right, nothing else in the folder.
 (cd "$REL" && sha256sum --quiet -c SHA256SUMS) >"$WORK/sums.log" 2>&1 &&

@@ -16,10 +16,10 @@
 #   nothing of ours.
 #
 #   installer.sh SETUP.exe WORK_FOLDER      (lines as tests/release/check.sh)
-#   installer.sh --start WORK_FOLDER        starts both runners (and Wine in
-#                                           each prefix) in the background and
-#                                           returns: they boot while other
-#                                           checks run
+#   installer.sh --start WORK_FOLDER        starts both runners and Wine in
+#                                           each prefix (run it in the
+#                                           background while other checks run)
+#   installer.sh --stop WORK_FOLDER         stops them
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 setup=$1 work=$(mkdir -p "$2" && cd "$2" && pwd)
@@ -33,12 +33,15 @@ winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 export VANTOREL_WINEPREFIX="$work/wine/prefix"
 R() { "$ROOT/scripts/win32-run.sh" "$@"; }
 W() { "$ROOT/scripts/win32-run.sh" --wow64 "$@"; }
-if [ "$setup" = --start ]; then
-  mkdir -p "$work/wine"
-  { R --start && R cmd /c exit; } >"$work/runner.log" 2>&1 &
-  { W --start && W cmd /c exit; } >"$work/runner64.log" 2>&1 &
-  exit 0
-fi
+case $setup in
+  --start)
+    mkdir -p "$work/wine"
+    { R --start && R cmd /c exit; } >"$work/runner.log" 2>&1 &
+    { W --start && W cmd /c exit; } >"$work/runner64.log" 2>&1 &
+    wait
+    exit 0 ;;
+  --stop) R --stop >/dev/null 2>&1; exit 0 ;;
+esac
 inst="$ROOT/build/release-test-setup"  # programs the runner runs live under the repository
 trap 'R --stop >/dev/null 2>&1; rm -rf "$inst"' EXIT
 rm -rf "$inst"

@@ -57,6 +57,15 @@ w32_image_version() {
 }
 W32_IMAGES="$W32_CACHE/win32-machine"
 
+# How the machine is emulated, for its first boot and every boot after. Its
+# processor has 4-level page tables (no la57: a shorter walk for each page the
+# emulator looks up) and no SMAP. Its kernel reads time from the processor's
+# time-stamp counter, which the emulator takes from the host's: without that
+# it picks the emulated HPET, and every clock read in Wine (many in each
+# process start) becomes a trip through the emulated device.
+W32_QEMU=(qemu-system-x86_64 -accel tcg,thread=multi -cpu max,-smap,-la57 -smp 2 -m 3072)
+W32_KERNEL_ARGS="console=ttyS0 quiet panic=1 no_timer_check clocksource=tsc tsc=reliable vinit=/usr/sbin/vantorel-init"
+
 # "emulated" when asked for (VANTOREL_WIN32_EMULATED=1) or when the kernel
 # cannot run 32-bit programs; "native" when it can. When the probe cannot
 # tell, the emulated machine, which runs anywhere, and a word about it.

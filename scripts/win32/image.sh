@@ -179,10 +179,10 @@ step "disk image" disk
 # One boot boots both prefixes into the image; the machine powers itself off.
 # Emulated, this takes minutes (more on a busy machine), so it has an hour.
 first_boot() {
-  timeout 3600 qemu-system-x86_64 -accel tcg,thread=multi -cpu max,-smap -smp 2 -m 3072 \
+  timeout 3600 "${W32_QEMU[@]}" \
     -display none -nic none -serial "file:$work/prepare.log" -monitor none -no-reboot \
     -kernel "$work/vmlinuz" -initrd "$work/initrd.gz" \
-    -append "console=ttyS0 quiet panic=1 no_timer_check vinit=/usr/sbin/vantorel-init vmode=prepare" \
+    -append "$W32_KERNEL_ARGS vmode=prepare" \
     -drive "file=$work/root.img,if=virtio,format=raw" -pidfile "$work/qemu.pid" </dev/null >"$work/qemu.log" 2>&1 || true
   rm -f "$work/qemu.pid"
   grep -q 'VANTOREL-PREPARED' "$work/prepare.log" ||

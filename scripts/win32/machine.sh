@@ -41,10 +41,10 @@ start() {
     # The bell: the machine's second serial port, a byte for each job sent.
     rm -f "$VM/bell.in" "$VM/bell.out"
     mkfifo "$VM/bell.in" "$VM/bell.out" || exit 1
-    setsid qemu-system-x86_64 -accel tcg,thread=multi -cpu max,-smap -smp 2 -m 3072 \
+    setsid "${W32_QEMU[@]}" \
       -display none -nic none -monitor none -serial "file:$VM/console.log" -serial "pipe:$VM/bell" -no-reboot \
       -kernel "$IMG/vmlinuz" -initrd "$IMG/initrd.gz" \
-      -append "console=ttyS0 quiet panic=1 no_timer_check vinit=/usr/sbin/vantorel-init vmode=serve vroot=$W32_ROOT" \
+      -append "$W32_KERNEL_ARGS vmode=serve vroot=$W32_ROOT" \
       -drive "file=$IMG/root.img,if=virtio,format=raw" -snapshot \
       -virtfs "local,path=$W32_ROOT,mount_tag=repo,security_model=none" \
       -virtfs "local,path=$W32_ROOT,mount_tag=reporaw,security_model=none" \

@@ -58,4 +58,7 @@ if startup_failed; then
 fi
 cat "$tmp/out"
 cat "$tmp/err" >&2
+# A failure that says nothing at all still says its status, so that the log
+# tells a program's own exit from Wine's.
+[ "$rc" -ne 0 ] && [ ! -s "$tmp/out" ] && [ ! -s "$tmp/err" ] && echo "wine-run: $1 ended with status $rc and wrote nothing" >&2
 exit $rc

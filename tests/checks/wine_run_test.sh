@@ -47,6 +47,8 @@ case_ startup 2
 case_ server 2
 case_ loader-fault 2
 case_ silent 1
+grep -q 'silent ended with status 5 and wrote nothing' "$tmp/err" ||
+  { echo "FAIL silent: its status is not in the log"; failures=$((failures + 1)); }
 case_ crash 1
 case_ killed 1
 case_ mixed 1

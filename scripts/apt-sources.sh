@@ -78,3 +78,18 @@ apt_mirror_key() {
   m=$(apt_mirror) || return 1
   apt_entries | awk -v m="$m" '$1 == "deb" && $2 == m && $4 ~ /^signed-by=/ { sub(/^signed-by=/, "", $4); print $4; exit }'
 }
+
+# Runs an apt-get update command, given whole, again after a pause when it
+# fails: a mirror caught in the middle of a sync serves an index that does
+# not match its Release file ("File has unexpected size ... Mirror sync in
+# progress?") for a minute or two. The pauses, in seconds, are
+# APT_UPDATE_PAUSES (default "15 45 90").
+apt_update_retrying() {
+  local pause
+  for pause in ${APT_UPDATE_PAUSES:-15 45 90}; do
+    "$@" && return 0
+    echo "apt: reading the package lists failed; trying again in $pause s" >&2
+    sleep "$pause"
+  done
+  "$@"
+}

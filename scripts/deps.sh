@@ -124,13 +124,13 @@ apt_install() { # packages
   : >"$log"
   lists_age=$(( $(date +%s) - $(stat -c %Y /var/lib/apt/lists/partial 2>/dev/null || echo 0) ))
   if [ -n "${NEED_UPDATE:-}" ] || [ "$lists_age" -gt 86400 ] || ! ls /var/lib/apt/lists/*_Packages >/dev/null 2>&1; then
-    "${APT[@]}" update >>"$log" 2>&1 || return 1
+    apt_update_retrying "${APT[@]}" update >>"$log" 2>&1 || { show_log "$log" 40; return 1; }
   fi
   # dpkg without a sync after every file: a fresh machine's install, not a live system's upgrade.
   local install=("${APT[@]}" install -y --no-install-recommends -o Dpkg::Options::=--force-unsafe-io "$@")
   if ! "${install[@]}" >>"$log" 2>&1; then
     echo "deps: the install failed; reading the package lists again and trying once more" >>"$log"
-    "${APT[@]}" update >>"$log" 2>&1 && "${install[@]}" >>"$log" 2>&1 || { show_log "$log" 40; return 1; }
+    apt_update_retrying "${APT[@]}" update >>"$log" 2>&1 && "${install[@]}" >>"$log" 2>&1 || { show_log "$log" 40; return 1; }
   fi
   local n
   n=$(grep -c '^Setting up ' "$log")
@@ -173,7 +173,7 @@ Suites: bookworm
 Components: main
 ${key:+Signed-By: $key}
 SRC
-    "${APT[@]}" update -qq || return 1
+    apt_update_retrying "${APT[@]}" update -qq || return 1
   fi
   (cd "$CACHE/src" && "${APT[@]}" source -o APT::Sandbox::User=root --download-only -qq "$name" >/dev/null)
 }

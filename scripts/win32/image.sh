@@ -151,7 +151,7 @@ packages() {
   mount -t proc proc "$root/proc"
   {
     chroot "$root" dpkg --add-architecture i386 &&
-    chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get update -q &&
+    apt_update_retrying chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get update -q &&
     chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${pkgs[@]}"
   } >"$work/apt.log" 2>&1 || rc=$?
   umount "$root/proc"

@@ -58,5 +58,14 @@ check "deb822 disabled deb-src" no "$(has_src)"
 fixture empty </dev/null
 check "no sources" "" "$(apt_mirror 2>/dev/null; echo "$?" | grep -v '^1$')"
 
+# A mirror in the middle of a sync: reading the lists is tried again until it
+# works, and gives up with the last attempt's status when it never does.
+flaky() { echo x >>"$tmp/tries"; [ "$(wc -l <"$tmp/tries")" -ge "$1" ] || return 100; }
+export APT_UPDATE_PAUSES="0 0 0"
+rm -f "$tmp/tries"; apt_update_retrying flaky 3 2>/dev/null
+check "update that works the third time" "0 3" "$? $(wc -l <"$tmp/tries")"
+rm -f "$tmp/tries"; apt_update_retrying flaky 9 2>/dev/null
+check "update that never works" "100 4" "$? $(wc -l <"$tmp/tries")"
+
 [ $failures -eq 0 ] && echo "apt sources: all cases read as expected"
 exit $((failures > 0))

@@ -118,19 +118,25 @@ missing_packages() {
 }
 
 # apt's package lists are read again when i386 was just added or when they
-# are over a day old; an install that fails reads them again and tries once more.
+# are over a day old (they may be stored compressed, as *_Packages.lz4). When
+# some cannot be read even after the pauses of apt_update_retrying, the
+# install goes on with the lists as they are: it fails only if what it needs
+# is missing from them. An install that fails reads them again and tries once
+# more.
 apt_install() { # packages
   local log="$LOGS/deps-apt.log" lists_age
   : >"$log"
   lists_age=$(( $(date +%s) - $(stat -c %Y /var/lib/apt/lists/partial 2>/dev/null || echo 0) ))
-  if [ -n "${NEED_UPDATE:-}" ] || [ "$lists_age" -gt 86400 ] || ! ls /var/lib/apt/lists/*_Packages >/dev/null 2>&1; then
-    apt_update_retrying "${APT[@]}" update >>"$log" 2>&1 || { show_log "$log" 40; return 1; }
+  if [ -n "${NEED_UPDATE:-}" ] || [ "$lists_age" -gt 86400 ] || ! ls /var/lib/apt/lists/*_Packages* >/dev/null 2>&1; then
+    apt_update_retrying "${APT[@]}" update >>"$log" 2>&1 ||
+      echo "deps: some package lists could not be read; installing from the lists as they are" >>"$log"
   fi
   # dpkg without a sync after every file: a fresh machine's install, not a live system's upgrade.
   local install=("${APT[@]}" install -y --no-install-recommends -o Dpkg::Options::=--force-unsafe-io "$@")
   if ! "${install[@]}" >>"$log" 2>&1; then
     echo "deps: the install failed; reading the package lists again and trying once more" >>"$log"
-    apt_update_retrying "${APT[@]}" update >>"$log" 2>&1 && "${install[@]}" >>"$log" 2>&1 || { show_log "$log" 40; return 1; }
+    "${APT[@]}" update >>"$log" 2>&1
+    "${install[@]}" >>"$log" 2>&1 || { show_log "$log" 40; return 1; }
   fi
   local n
   n=$(grep -c '^Setting up ' "$log")
@@ -173,7 +179,9 @@ Suites: bookworm
 Components: main
 ${key:+Signed-By: $key}
 SRC
-    apt_update_retrying "${APT[@]}" update -qq || return 1
+    # As for the install: a list that cannot be read fails only the source
+    # it would have named.
+    apt_update_retrying "${APT[@]}" update -qq || true
   fi
   (cd "$CACHE/src" && "${APT[@]}" source -o APT::Sandbox::User=root --download-only -qq "$name" >/dev/null)
 }

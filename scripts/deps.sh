@@ -124,12 +124,14 @@ missing_packages() {
 # is missing from them. An install that fails reads them again and tries once
 # more.
 apt_install() { # packages
-  local log="$LOGS/deps-apt.log" lists_age
+  local log="$LOGS/deps-apt.log" lists_age stale=
   : >"$log"
   lists_age=$(( $(date +%s) - $(stat -c %Y /var/lib/apt/lists/partial 2>/dev/null || echo 0) ))
   if [ -n "${NEED_UPDATE:-}" ] || [ "$lists_age" -gt 86400 ] || ! ls /var/lib/apt/lists/*_Packages* >/dev/null 2>&1; then
-    apt_update_retrying "${APT[@]}" update >>"$log" 2>&1 ||
+    apt_update_retrying "${APT[@]}" update >>"$log" 2>&1 || {
+      stale=", from package lists of which some could not be read (see the log)"
       echo "deps: some package lists could not be read; installing from the lists as they are" >>"$log"
+    }
   fi
   # dpkg without a sync after every file: a fresh machine's install, not a live system's upgrade.
   local install=("${APT[@]}" install -y --no-install-recommends -o Dpkg::Options::=--force-unsafe-io "$@")
@@ -140,7 +142,7 @@ apt_install() { # packages
   fi
   local n
   n=$(grep -c '^Setting up ' "$log")
-  STEP_RESULT="installed $(plural "$n" package)"
+  STEP_RESULT="installed $(plural "$n" package)$stale"
 }
 
 if grep -q ':i386$' < <(printf '%s\n' "${PACKAGES[@]}") && ! dpkg --print-foreign-architectures | grep -qx i386; then

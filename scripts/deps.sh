@@ -44,7 +44,13 @@ set_packages() { # $1 set; the win32 set depends on the way this machine runs 32
     linux) echo lsp-plugins-vst dpf-plugins-vst zam-plugins ;;
     linux32)
       echo gcc-multilib g++-multilib libc6-dev:i386 libjpeg62-turbo-dev:i386 libsndfile1-dev:i386
-      "$here/i386-native.sh" 2>/dev/null || echo qemu-user
+      # As scripts/linux32-run.sh decides: VANTOREL_I386_NATIVE=0 asks for
+      # qemu-i386 on any kernel.
+      case ${VANTOREL_I386_NATIVE:-} in
+        1) ;;
+        0) echo qemu-user ;;
+        *) "$here/i386-native.sh" 2>/dev/null || echo qemu-user ;;
+      esac
       ;;
     windows) echo g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 \
                   binutils-mingw-w64-x86-64 wine64 ;;

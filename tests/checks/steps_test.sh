@@ -79,12 +79,14 @@ check "... also beside 'test'" [ $? -eq 2 ]
 # where that way is taken (or forced), else Debian's wine32.
 "$ROOT/scripts/i386-native.sh" 2>/dev/null
 native=$?
-"$ROOT/scripts/deps.sh" --packages linux32 >"$tmp/l32"
+VANTOREL_I386_NATIVE= "$ROOT/scripts/deps.sh" --packages linux32 >"$tmp/l32"
 if [ "$native" -eq 0 ]; then
   check "linux32 runs natively here, without qemu-user" bash -c "! grep -qx qemu-user '$tmp/l32'"
 else
   check "linux32 needs qemu-user here" grep -qx qemu-user "$tmp/l32"
 fi
+check "linux32 forced under qemu-i386 installs qemu-user" \
+  bash -c "VANTOREL_I386_NATIVE=0 '$ROOT/scripts/deps.sh' --packages linux32 | grep -qx qemu-user"
 VANTOREL_WIN32_EMULATED=1 "$ROOT/scripts/deps.sh" --packages win32 >"$tmp/w32"
 check "the emulated way installs the machine's tools, not wine32" \
   bash -c "grep -qx qemu-system-x86 '$tmp/w32' && ! grep -q '^wine32' '$tmp/w32'"

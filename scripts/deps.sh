@@ -27,7 +27,7 @@ set_text() {
   case $1 in
     demo) echo "the Linux x86_64 build (everything its configuration looks for), the demo, the editor's picture under Xvfb" ;;
     linux) echo "the Linux tests beyond that: Debian's VST 2 plug-ins that vstrun's tests load" ;;
-    linux32) echo "the Linux i386 build, and qemu-user to run it where the kernel runs no 32-bit programs" ;;
+    linux32) echo "the Linux i386 build (libX11 for its editor), and qemu-user to run it where the kernel runs no 32-bit programs" ;;
     windows) echo "the MinGW cross compilers, wine64, and libjpeg-turbo and libsndfile built for both Windows targets" ;;
     win32) echo "32-bit Wine: Debian's wine32 where the kernel runs 32-bit programs, else the tools of the emulated machine" ;;
     win32-machine) echo "the emulated machine's image, where the kernel runs no 32-bit programs (VANTOREL_WIN32_EMULATED=1 forces it)" ;;
@@ -43,7 +43,8 @@ set_packages() { # $1 set; the win32 set depends on the way this machine runs 32
                libjpeg62-turbo-dev libsndfile1-dev libx11-dev libcli11-dev nlohmann-json3-dev libstb-dev xvfb xauth ;;
     linux) echo lsp-plugins-vst dpf-plugins-vst zam-plugins ;;
     linux32)
-      echo gcc-multilib g++-multilib libc6-dev:i386 libjpeg62-turbo-dev:i386 libsndfile1-dev:i386
+      # libX11 for the i386 vstrun's editor, which loads it when it opens a window.
+      echo gcc-multilib g++-multilib libc6-dev:i386 libjpeg62-turbo-dev:i386 libsndfile1-dev:i386 libx11-6:i386
       # As scripts/linux32-run.sh decides: VANTOREL_I386_NATIVE=0 asks for
       # qemu-i386 on any kernel.
       case ${VANTOREL_I386_NATIVE:-} in

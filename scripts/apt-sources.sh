@@ -93,3 +93,42 @@ apt_update_retrying() {
   done
   "$@"
 }
+
+# The suites whose package lists an apt-get update could not read, from its
+# output ("Failed to fetch URI/dists/SUITE/..."), one per line.
+apt_unreadable_suites() { # $1 the update's output
+  sed -n 's|.*Failed to fetch [^ ]*/dists/\([^/ ]*\)/.*|\1|p' "$1" | sort -u
+}
+
+# An apt preferences file that ranks the packages of those suites below
+# every other suite's (and below what is installed).
+apt_pin_below() { # suites
+  local s
+  for s in "$@"; do
+    printf 'Package: *\nPin: release n=%s\nPin-Priority: 100\n\nPackage: *\nPin: release a=%s\nPin-Priority: 100\n\n' "$s" "$s"
+  done
+}
+
+# A package installed for two architectures has the same version in both.
+# Prints the installed packages of the machine's own architecture that must
+# change version for the i386 packages of an install to go in (those whose
+# i386 twin the install would bring at another version), each as two lines,
+# PACKAGE:ARCH=VERSION and PACKAGE:i386=VERSION. The install is worked out
+# as on a machine with nothing installed, with the options given (say a
+# preferences file).
+apt_twins_to_match() { # apt-get command and options... -- packages...
+  local cmd=() empty arch p v
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do cmd+=("$1"); shift; done
+  shift
+  arch=$(dpkg --print-architecture)
+  empty=$(mktemp)
+  "${cmd[@]}" -s -o Dir::State::status="$empty" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache= \
+      install --no-install-recommends "$@" 2>/dev/null |
+    sed -n 's/^Inst \([^ ]*\):i386 (\([^ ]*\) .*/\1 \2/p' |
+    while read -r p v; do
+      [ "$(dpkg-query -W -f='${db:Status-Status} ${Multi-Arch} ${Version}' "$p:$arch" 2>/dev/null)" = "installed same $v" ] && continue
+      dpkg-query -W -f='${db:Status-Status} ${Multi-Arch}\n' "$p:$arch" 2>/dev/null | grep -qx 'installed same' &&
+        printf '%s\n' "$p:$arch=$v" "$p:i386=$v"
+    done
+  rm -f "$empty"
+}

@@ -113,6 +113,9 @@ export DEBIAN_FRONTEND=noninteractive
 # Wait for another apt or dpkg (say an unattended upgrade) instead of failing.
 APT=(apt-get -o DPkg::Lock::Timeout=600 -o Dpkg::Use-Pty=0)
 
+# dpkg without a sync after every file: a fresh machine's install, not a live system's upgrade.
+apt_get_install() { "${APT[@]}" install -y --no-install-recommends -o Dpkg::Options::=--force-unsafe-io "$@"; }
+
 missing_packages() {
   local out p
   [ ${#PACKAGES[@]} -gt 0 ] || return 0
@@ -129,7 +132,8 @@ missing_packages() {
 # some cannot be read even after the pauses of apt_update_retrying, the
 # install goes on with the lists as they are: it fails only if what it needs
 # is missing from them. An install that fails reads them again and tries once
-# more.
+# more; if it still fails and a suite's lists could not be read, it tries a
+# third time from the readable ones (install_from_readable).
 apt_install() { # packages
   local log="$LOGS/deps-apt.log" lists_age stale=
   : >"$log"
@@ -140,16 +144,46 @@ apt_install() { # packages
       echo "deps: some package lists could not be read; installing from the lists as they are" >>"$log"
     }
   fi
-  # dpkg without a sync after every file: a fresh machine's install, not a live system's upgrade.
-  local install=("${APT[@]}" install -y --no-install-recommends -o Dpkg::Options::=--force-unsafe-io "$@")
-  if ! "${install[@]}" >>"$log" 2>&1; then
+  if ! apt_get_install "$@" >>"$log" 2>&1; then
     echo "deps: the install failed; reading the package lists again and trying once more" >>"$log"
     "${APT[@]}" update >>"$log" 2>&1
-    "${install[@]}" >>"$log" 2>&1 || { show_log "$log" 40; return 1; }
+    if ! apt_get_install "$@" >>"$log" 2>&1; then
+      install_from_readable "$log" "$@" || { show_log "$log" 40; return 1; }
+    fi
   fi
   local n
   n=$(grep -c '^Setting up ' "$log")
-  STEP_RESULT="installed $(plural "$n" package)$stale"
+  STEP_RESULT="installed $(plural "$n" package)$stale${TWINS_SET:+; $(plural "$TWINS_SET" "installed package") set to the version of the i386 packages (see the log)}"
+}
+
+# A mirror caught in the middle of a sync can serve one architecture's list
+# of a suite (say the security suite's i386 list) that does not match its
+# Release file, for hours. The machine's own packages from that suite are then
+# newer than any i386 twin apt can see, and a package installed for both
+# architectures must have the same version in both: the i386 packages cannot
+# go in. This install ranks that suite below the others and sets the installed
+# twins to the version their i386 twins get from the readable lists: mostly
+# upgrades to the archive's latest release, a few downgrades from that suite
+# (which "apt-get upgrade" brings back, for both architectures, once the
+# lists can be read). Only when i386 packages are asked for; the log names
+# each package set.
+install_from_readable() { # $1 log, then the packages
+  local log=$1 pin suites twins status
+  shift
+  mapfile -t suites < <(apt_unreadable_suites "$log")
+  [ ${#suites[@]} -gt 0 ] && grep -q ':i386$' < <(printf '%s\n' "$@") || return 1
+  pin=$(mktemp)
+  apt_pin_below "${suites[@]}" >"$pin"
+  mapfile -t twins < <(apt_twins_to_match "${APT[@]}" -o Dir::Etc::Preferences="$pin" -- "$@")
+  {
+    echo "deps: the lists of ${suites[*]} could not be read; installing from the others, with these installed packages and their i386 twins set to one version:"
+    printf '  %s\n' "${twins[@]}"
+  } >>"$log"
+  apt_get_install -o Dir::Etc::Preferences="$pin" --allow-downgrades "$@" "${twins[@]}" >>"$log" 2>&1
+  status=$?
+  rm -f "$pin"
+  [ $status -eq 0 ] && TWINS_SET=$(( ${#twins[@]} / 2 ))
+  return $status
 }
 
 if grep -q ':i386$' < <(printf '%s\n' "${PACKAGES[@]}") && ! dpkg --print-foreign-architectures | grep -qx i386; then

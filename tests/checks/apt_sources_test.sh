@@ -67,5 +67,35 @@ check "update that works the third time" "0 3" "$? $(wc -l <"$tmp/tries")"
 rm -f "$tmp/tries"; apt_update_retrying flaky 9 2>/dev/null
 check "update that never works" "100 4" "$? $(wc -l <"$tmp/tries")"
 
+# A mirror that serves one list that does not match its Release file: the
+# suite is named from the update's output, and of the i386 packages an
+# install would bring, only those whose twin is installed for both
+# architectures at another version are set to one version.
+cat >"$tmp/update.log" <<'EOF2'
+Hit:1 http://deb.example.org/debian bookworm InRelease
+E: Failed to fetch http://deb.example.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress? [IP: 192.0.2.1 80]
+E: Failed to fetch http://deb.example.org/debian-security/dists/bookworm-security/main/binary-amd64/Packages.xz  File has unexpected size (1 != 2).
+E: Some index files failed to download. They have been ignored, or old ones used instead.
+EOF2
+check "unreadable suites" bookworm-security "$(apt_unreadable_suites "$tmp/update.log")"
+fake_apt() {
+  case " $* " in *" -s "*"Dir::State::status="*" install "*) ;; *) echo "not a simulation on an empty status: $*" >&2; return 1 ;; esac
+  printf '%s\n' "Inst libfoo:i386 (2 Debian:12 [i386])" "Inst libbar:i386 (1 Debian:12 [i386])" \
+    "Inst libbaz:i386 (5 Debian:12 [i386])" "Inst libqux:i386 (4 Debian:12 [i386])" "Inst tool (7 Debian:12 [amd64])"
+}
+dpkg() { echo amd64; }
+dpkg-query() { # -W -f=FORMAT PACKAGE
+  local f=${2#-f=}
+  case $3 in
+    libfoo:amd64) f=${f//'${Version}'/3}; f=${f//'${Multi-Arch}'/same} ;;
+    libbar:amd64) f=${f//'${Version}'/1}; f=${f//'${Multi-Arch}'/same} ;;
+    libbaz:amd64) f=${f//'${Version}'/6}; f=${f//'${Multi-Arch}'/foreign} ;;
+    *) return 1 ;;
+  esac
+  printf "${f//'${db:Status-Status}'/installed}"
+}
+check "twins to match" "libfoo:amd64=2 libfoo:i386=2" "$(apt_twins_to_match fake_apt -o X=1 -- a b | tr '\n' ' ' | sed 's/ $//')"
+unset -f dpkg dpkg-query
+
 [ $failures -eq 0 ] && echo "apt sources: all cases read as expected"
 exit $((failures > 0))

@@ -222,9 +222,11 @@ Suites: bookworm
 Components: main
 ${key:+Signed-By: $key}
 SRC
-    # As for the install: a list that cannot be read fails only the source
-    # it would have named.
-    apt_update_retrying "${APT[@]}" update -qq || true
+    # Only this entry's list is read: the others were read by the install.
+    # As there, a list that cannot be read fails only the source it would
+    # have named.
+    apt_update_retrying "${APT[@]}" update -qq -o Dir::Etc::SourceList=/etc/apt/sources.list.d/vantorel-src.sources \
+      -o Dir::Etc::SourceParts=- -o APT::Get::List-Cleanup=0 || true
   fi
   (cd "$CACHE/src" && "${APT[@]}" source -o APT::Sandbox::User=root --download-only -qq "$name" >/dev/null)
 }

@@ -62,16 +62,21 @@ progress_of() { # $1 kind  $2 log
     kind == "tests" && /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / {
       split($1, n, "/"); done = n[1]; all = n[2]; delete running[$4]
       if ($0 !~ / Passed +[0-9.]+ sec/ && $0 !~ /Not Run|Skipped/) failed++ }
-    kind == "apt" && match($0, /[0-9]+ newly installed/) { all = substr($0, RSTART, RLENGTH) + 0; got = 0 }
+    # dpkg unpacks most packages before it sets any up; what it unpacks
+    # counts too (the upgraded and downgraded as well as the new).
+    kind == "apt" && / newly installed, / {
+      all = got = done = unpacked = 0; phase = ""
+      for (i = 1; i < NF; i++) if ($(i + 1) ~ /^(upgraded|newly|downgraded)/) all += $i }
     kind == "apt" && /^Get:[0-9]+ / { got++ }
-    kind == "apt" && /^Setting up / { done++; what = $3 }
+    kind == "apt" && /^Unpacking / { unpacked++; what = $2; phase = "unpacked" }
+    kind == "apt" && /^Setting up / { done++; what = $3; phase = "set up" }
     END {
       if (kind == "build" && all) { printf "%d of %d compiled or linked (%d%%), last %s\n", done, all, 100 * done / all, what; exit }
       if (kind == "tests" && (all || starts)) {
         on = ""; for (i = starts; i >= 1 && length(on) < 60; i--) if (order[i] in running) { on = on (on ? ", " : "") order[i]; delete running[order[i]] }
         if (!all) { printf "%d started, none done yet%s\n", starts, on ? "; running " on : ""; exit }
         printf "%d of %d tests done, %d failed%s\n", done, all, failed, on ? "; running " on : ""; exit }
-      if (kind == "apt" && done) { printf "%d of %d packages set up, last %s\n", done, all, what; exit }
+      if (kind == "apt" && phase) { printf "%d of %d packages %s, last %s\n", phase == "set up" ? done : unpacked, all, phase, what; exit }
       if (kind == "apt" && got && all) { printf "%d of %d packages downloaded\n", got, all; exit }
       print last ? shorten(last) : "starting"
     }'

@@ -42,6 +42,9 @@ check "each step's time is recorded" has "$tmp/times.tsv" $'^demo build\t[0-9]+\
 printf 'Get:1 http://mirror InRelease\n0 upgraded, 25 newly installed, 0 to remove\nGet:1 http://mirror a\nSetting up liba (1.0) ...\n' >"$tmp/apt.log"
 check "an install's progress counts the packages set up of all it installs" \
   bash -c "source '$ROOT/scripts/common.sh' && [ \"\$(progress_of apt '$tmp/apt.log')\" = '1 of 25 packages set up, last liba' ]"
+printf '3 upgraded, 25 newly installed, 2 downgraded, 0 to remove and 5 not upgraded.\nUnpacking liba:i386 (1.0) ...\nSetting up libb (1.0) ...\nUnpacking libc:i386 (1.0) over (2.0) ...\n' >>"$tmp/apt.log"
+check "while dpkg unpacks, the count is of what it unpacked, upgrades and downgrades too" \
+  bash -c "source '$ROOT/scripts/common.sh' && [ \"\$(progress_of apt '$tmp/apt.log')\" = '2 of 30 packages unpacked, last libc:i386' ]"
 
 # A background command's status comes back; stopping it (as on exit) stops
 # what it started too, so that no build of the emulated machine outlives the run.

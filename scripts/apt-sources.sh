@@ -117,7 +117,7 @@ apt_pin_below() { # suites
 # as on a machine with nothing installed, with the options given (say a
 # preferences file).
 apt_twins_to_match() { # apt-get command and options... -- packages...
-  local cmd=() empty arch p v
+  local cmd=() empty arch p v status multiarch installed
   while [ $# -gt 0 ] && [ "$1" != -- ]; do cmd+=("$1"); shift; done
   shift
   arch=$(dpkg --print-architecture)
@@ -126,8 +126,8 @@ apt_twins_to_match() { # apt-get command and options... -- packages...
       install --no-install-recommends "$@" 2>/dev/null |
     sed -n 's/^Inst \([^ ]*\):i386 (\([^ ]*\) .*/\1 \2/p' |
     while read -r p v; do
-      [ "$(dpkg-query -W -f='${db:Status-Status} ${Multi-Arch} ${Version}' "$p:$arch" 2>/dev/null)" = "installed same $v" ] && continue
-      dpkg-query -W -f='${db:Status-Status} ${Multi-Arch}\n' "$p:$arch" 2>/dev/null | grep -qx 'installed same' &&
+      read -r status multiarch installed < <(dpkg-query -W -f='${db:Status-Status} ${Multi-Arch} ${Version}\n' "$p:$arch" 2>/dev/null)
+      [ "${status:-} ${multiarch:-}" = "installed same" ] && [ "$installed" != "$v" ] &&
         printf '%s\n' "$p:$arch=$v" "$p:i386=$v"
     done
   rm -f "$empty"

@@ -215,7 +215,8 @@ fetch_source() { # $1 source package
     local mirror key
     mirror=$(apt_mirror) || { echo "deps: no Debian mirror found in apt's sources" >&2; return 1; }
     key=$(apt_mirror_key || true)
-    cat > /etc/apt/sources.list.d/vantorel-src.sources <<SRC
+    local list=/etc/apt/sources.list.d/vantorel-src.sources
+    cat > "$list" <<SRC
 Types: deb-src
 URIs: $mirror
 Suites: bookworm
@@ -225,7 +226,7 @@ SRC
     # Only this entry's list is read: the others were read by the install.
     # As there, a list that cannot be read fails only the source it would
     # have named.
-    apt_update_retrying "${APT[@]}" update -qq -o Dir::Etc::SourceList=/etc/apt/sources.list.d/vantorel-src.sources \
+    apt_update_retrying "${APT[@]}" update -qq -o Dir::Etc::SourceList="$list" \
       -o Dir::Etc::SourceParts=- -o APT::Get::List-Cleanup=0 || true
   fi
   (cd "$CACHE/src" && "${APT[@]}" source -o APT::Sandbox::User=root --download-only -qq "$name" >/dev/null)
